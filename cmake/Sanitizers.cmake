@@ -1,0 +1,10 @@
+# One sanitizer set for the whole build, so every library and test agrees.
+if(PTZCAM_SANITIZE STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+elseif(PTZCAM_SANITIZE STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(PTZCAM_SANITIZE)
+    message(FATAL_ERROR "PTZCAM_SANITIZE must be address, thread or empty")
+endif()

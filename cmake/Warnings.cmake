@@ -1,0 +1,6 @@
+function(ptzcam_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    if(PTZCAM_WERROR)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
+endfunction()

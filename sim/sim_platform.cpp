@@ -1,0 +1,24 @@
+#include "sim_platform.h"
+
+#include "platform/fifo_schedule.h"
+#include "sim_uio.h"
+
+namespace sim {
+
+SimPlatform::SimPlatform(std::shared_ptr<FpgaModel> fpga_, const SimSettings& settings_)
+    : fpga(std::move(fpga_)), settings(settings_) {}
+
+std::unique_ptr<platform::UioDevice> SimPlatform::findUio(const std::string& name) {
+    if (settings.absentUio.count(name) != 0) return nullptr;
+    if (name == "ndi_regs") return std::make_unique<SimUio>(fpga, 0, name, -1);
+    for (int line = 0; line < FpgaModel::kLines; ++line)
+        if (name == FpgaModel::kLineNames[line]) return std::make_unique<SimUio>(fpga, line + 1, name, line);
+    return nullptr;
+}
+
+bool SimPlatform::setRealtimePriority(int stepDown) {
+    if (!settings.realtime) return false;
+    return platform::fifoSchedule(stepDown);
+}
+
+}  // namespace sim

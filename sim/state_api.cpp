@@ -1,0 +1,47 @@
+#include "state_api.h"
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/thread_name.h"
+
+namespace sim {
+
+StateApi::StateApi() : server(std::make_unique<httplib::Server>()) {
+    server->Get("/state", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content(state().dump(2) + "\n", "application/json");
+    });
+}
+
+StateApi::~StateApi() { stop(); }
+
+void StateApi::addReporter(Reporter reporter) {
+    std::lock_guard lock(mutex);
+    reporters.push_back(std::move(reporter));
+}
+
+nlohmann::json StateApi::state() const {
+    nlohmann::json document = nlohmann::json::object();
+    std::lock_guard lock(mutex);
+    for (const auto& report : reporters) report(document);
+    return document;
+}
+
+bool StateApi::start(int port) {
+    if (!server->bind_to_port("127.0.0.1", port)) return false;
+    boundPort = port;
+    serving = std::thread([this] {
+        set_thread_name("sim:http");
+        server->listen_after_bind();
+    });
+    return true;
+}
+
+void StateApi::stop() {
+    if (!serving.joinable()) return;
+    server->stop();
+    serving.join();
+}
+
+}  // namespace sim

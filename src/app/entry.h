@@ -1,0 +1,10 @@
+// The process entry shared by the camera binary and the virtual camera.
+#pragma once
+
+#include <memory>
+
+#include "platform/platform.h"
+
+// Runs the camera on the given platform until the console says "exit".
+// Returns the process exit status; never lets an error escape.
+int ptzcam_main(int argc, char** argv, std::shared_ptr<platform::Platform> platform);

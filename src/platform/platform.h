@@ -1,0 +1,27 @@
+// The seam between the application and the machine it runs on: the camera's
+// Linux devices, or the simulator's models. Decided once, in main.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/uio_device.h"
+
+namespace platform {
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // uio_find_by_uio_name: the device whose driver name matches, or null.
+    virtual std::unique_ptr<UioDevice> findUio(const std::string& name) = 0;
+
+    // SCHED_FIFO at (maximum priority - stepDown) for the calling thread.
+    virtual bool setRealtimePriority(int stepDown) = 0;
+};
+
+// Installed once by main before any object that uses it is created.
+void install(std::shared_ptr<Platform> platform);
+std::shared_ptr<Platform> installed();
+
+}  // namespace platform

@@ -1,0 +1,107 @@
+// The hardware layer on the camera's own platform, over a fake sysfs and device-tree tree.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "hw/hardware.h"
+#include "platform/linux_platform.h"
+#include "support/fake_camera_tree.h"
+#include "support/log_capture.h"
+
+namespace {
+std::unique_ptr<hardware> bringUp() { return std::make_unique<hardware>(std::make_shared<platform::LinuxPlatform>()); }
+
+std::string errorOf(FakeCameraTree&) {
+    try {
+        bringUp();
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "";
+}
+}  // namespace
+
+TEST(HardwareOnSysfs, ReadsIdentityAndMasksRegisterAddresses) {
+    FakeCameraTree tree;
+    tree.setRegisterWord(0xffc, 0x01020304);
+    tree.setRegisterWord(0xff8, 0x20240229);
+    auto hw = bringUp();
+    ASSERT_TRUE(hw->is_ready());
+    EXPECT_EQ(hw->register_mask(), 0xfffu);
+    EXPECT_EQ(hw->platform_info().platform_name, "Early Altera design");
+    EXPECT_EQ(hw->platform_info().version_minor, 3);
+    EXPECT_EQ(hw->platform_info().date_word, 0x20240229u);
+
+    hw->write32(512, 2, 0xa1b2c3d4);
+    EXPECT_EQ(tree.registerWord(0x808), 0xa1b2c3d4u);
+    hw->write32(1024, 0, 0x55);  // (1024 * 4) & 0xfff wraps to 0
+    EXPECT_EQ(tree.registerWord(0), 0x55u);
+    hw->write8(528, 0, 1, 0x9c);
+    EXPECT_EQ(tree.registerByte(0x841), 0x9c);
+    EXPECT_EQ(hw->read32(512, 2), 0xa1b2c3d4u);
+
+    hw->translate_addresses = true;
+    EXPECT_EQ(hw->bus_address(0x10), (FakeCameraTree::kReservedPhysical + 0x10) | 0x80000000u);
+}
+
+TEST(HardwareOnSysfs, PoisonsTheReservedRegionThroughDevMem) {
+    FakeCameraTree tree;
+    auto hw = bringUp();
+    for (uint32_t at : {0u, 4u, FakeCameraTree::kReservedSize / 2, FakeCameraTree::kReservedSize - 4})
+        EXPECT_EQ(tree.memoryWord(FakeCameraTree::kReservedPhysical + at), 0xdeaddeadu) << at;
+    EXPECT_EQ(tree.memoryWord(FakeCameraTree::kReservedPhysical - 4), 0u);  // nothing before it
+    EXPECT_EQ(hw->layout().get_raw(), (address_range{FakeCameraTree::kVideoPhysical, FakeCameraTree::kVideoSize}));
+}
+
+TEST(HardwareOnSysfs, DeviceSetsDecideReadiness) {
+    {
+        FakeCameraTree tree({"ndi_enc"});
+        EXPECT_TRUE(bringUp()->is_ready());
+    }
+    {
+        FakeCameraTree tree({"ndi_dec"});
+        LogCapture log(2);
+        EXPECT_TRUE(bringUp()->is_ready());
+        EXPECT_EQ(log.text(), "Did not find uio device ndi_dec!\n...not looking for other output devices.\n");
+    }
+    {
+        FakeCameraTree tree({"ndi_enc", "ndi_dec"});
+        EXPECT_FALSE(bringUp()->is_ready());
+    }
+    FakeCameraTree tree({"pvw_in"});
+    EXPECT_EQ(errorOf(tree), "Cannot find uio device pvw_in!");
+}
+
+TEST(HardwareOnSysfs, ReservedRegionMustBeReadableFromTheDeviceTree) {
+    {
+        FakeCameraTree tree;
+        tree.writeRegCells("VadIvo_Reserved", {0, FakeCameraTree::kReservedPhysical, 0, FakeCameraTree::kReservedSize});
+        auto hw = bringUp();
+        EXPECT_EQ(hw->reserved_region().physical, FakeCameraTree::kReservedPhysical);
+        EXPECT_EQ(hw->reserved_region().size, FakeCameraTree::kReservedSize);
+    }
+    {
+        FakeCameraTree tree;
+        tree.writeRegCells("VadIvo_Reserved", {0, FakeCameraTree::kReservedPhysical, 0});
+        EXPECT_EQ(errorOf(tree), "Cannot read VadIvo_Reserved reg details from device-tree!");
+    }
+    FakeCameraTree tree;
+    tree.removeNode("VadIvo_Reserved");
+    EXPECT_EQ(errorOf(tree), "Cannot read VadIvo_Reserved reg details from device-tree!");
+}
+
+TEST(HardwareOnSysfs, WithoutAVideoRegionTheRawWindowFallsBack) {
+    FakeCameraTree tree;
+    tree.removeNode("VadIvo_Video");
+    auto hw = bringUp();
+    EXPECT_FALSE(hw->video_region().is_mapped());
+    EXPECT_EQ(hw->layout().get_raw(), (address_range{0, 0x20000000}));
+}
+
+TEST(HardwareOnSysfs, UnmappableReservedRegionIsAnError) {
+    FakeCameraTree tree;
+    // mmap refuses an address that is not page aligned.
+    tree.writeRegCells("VadIvo_Reserved", {FakeCameraTree::kReservedPhysical + 1, FakeCameraTree::kReservedSize});
+    EXPECT_EQ(errorOf(tree), "Cannot map VadIvo_Reserved memory region!");
+}

@@ -1,0 +1,28 @@
+#!/bin/sh
+# Installs the Debian packages the build needs, only those that are missing.
+#   tools/setup.sh            host build, simulator and tests
+#   tools/setup.sh cross      + the armhf cross compiler
+#   tools/setup.sh fuzz       + clang for the fuzz targets
+set -eu
+
+packages="cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+libcpp-httplib-dev nlohmann-json3-dev librapidxml-dev"
+for extra in "$@"; do
+    case "$extra" in
+        cross) packages="$packages g++-arm-linux-gnueabihf" ;;
+        fuzz) packages="$packages clang libclang-rt-dev" ;;
+        *) echo "setup.sh: unknown group '$extra' (cross, fuzz)" >&2; exit 2 ;;
+    esac
+done
+
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing:$missing"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
