@@ -1,5 +1,7 @@
 #include "sim_platform.h"
 
+#include <cerrno>
+
 #include "platform/fifo_schedule.h"
 #include "sim_uio.h"
 
@@ -14,6 +16,19 @@ std::unique_ptr<platform::UioDevice> SimPlatform::findUio(const std::string& nam
     for (int line = 0; line < FpgaModel::kLines; ++line)
         if (name == FpgaModel::kLineNames[line]) return std::make_unique<SimUio>(fpga, line + 1, name, line);
     return nullptr;
+}
+
+void SimPlatform::addDevice(const std::string& absolutePath, DeviceFactory open) {
+    devices[absolutePath] = std::move(open);
+}
+
+std::unique_ptr<platform::DeviceFile> SimPlatform::openDevice(const std::string& absolutePath) {
+    const auto found = devices.find(absolutePath);
+    if (found == devices.end()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return found->second();
 }
 
 bool SimPlatform::setRealtimePriority(int stepDown) {

@@ -3,7 +3,10 @@
 // real-time thread could starve the models on a small machine).
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "fpga_model.h"
 #include "platform/platform.h"
@@ -15,12 +18,19 @@ class SimPlatform : public platform::Platform {
 public:
     SimPlatform(std::shared_ptr<FpgaModel> fpga, const SimSettings& settings);
 
+    using DeviceFactory = std::function<std::unique_ptr<platform::DeviceFile>()>;
+
+    // Models put their bus devices (spidev, i2c-dev) here while the simulator is assembled.
+    void addDevice(const std::string& absolutePath, DeviceFactory open);
+
     std::unique_ptr<platform::UioDevice> findUio(const std::string& name) override;
+    std::unique_ptr<platform::DeviceFile> openDevice(const std::string& absolutePath) override;
     bool setRealtimePriority(int stepDown) override;
 
 private:
     std::shared_ptr<FpgaModel> fpga;
     SimSettings settings;
+    std::map<std::string, DeviceFactory> devices;
 };
 
 }  // namespace sim

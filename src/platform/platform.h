@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/device_file.h"
 #include "platform/uio_device.h"
 
 namespace platform {
@@ -15,6 +16,9 @@ public:
 
     // uio_find_by_uio_name: the device whose driver name matches, or null.
     virtual std::unique_ptr<UioDevice> findUio(const std::string& name) = 0;
+
+    // A character device (spidev, i2c-dev) by its absolute path; null with errno set when absent.
+    virtual std::unique_ptr<DeviceFile> openDevice(const std::string& absolutePath) = 0;
 
     // SCHED_FIFO at (maximum priority - stepDown) for the calling thread.
     virtual bool setRealtimePriority(int stepDown) = 0;

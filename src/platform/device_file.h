@@ -1,0 +1,13 @@
+// An opened character device spoken to through ioctl: spidev and i2c-dev.
+#pragma once
+
+namespace platform {
+
+class DeviceFile {
+public:
+    virtual ~DeviceFile() = default;
+    // As ioctl(2): the request's result, or -1 with errno set.
+    virtual int ioctl(unsigned long request, void* argument) = 0;
+};
+
+}  // namespace platform
