@@ -1,6 +1,7 @@
 # The two everyday commands; both install what is missing first.
 #   make run    build and start the virtual camera (ptzcam-sim)
 #   make test   build and run the whole test suite
+#   make armhf  cross build for the camera, unit tests run under qemu-arm
 JOBS ?= $(shell nproc)
 CMAKE_ARGS ?=
 ARGS ?=
@@ -29,6 +30,7 @@ armhf:
 	@tools/setup.sh cross
 	cmake --preset armhf $(CMAKE_ARGS) >/dev/null
 	cmake --build --preset armhf -j$(JOBS)
+	qemu-arm -L /usr/arm-linux-gnueabihf build/armhf/tests/unit_tests
 
 fuzz:
 	@tools/setup.sh fuzz

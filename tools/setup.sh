@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build needs, only those that are missing.
 #   tools/setup.sh            host build, simulator and tests
-#   tools/setup.sh cross      + the armhf cross compiler
+#   tools/setup.sh cross      + the armhf cross compiler and qemu to run its unit tests
 #   tools/setup.sh fuzz       + clang for the fuzz targets
 set -eu
 
@@ -9,7 +9,7 @@ packages="cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
 libcpp-httplib-dev nlohmann-json3-dev librapidxml-dev"
 for extra in "$@"; do
     case "$extra" in
-        cross) packages="$packages g++-arm-linux-gnueabihf" ;;
+        cross) packages="$packages g++-arm-linux-gnueabihf qemu-user" ;;
         fuzz) packages="$packages clang libclang-rt-dev" ;;
         *) echo "setup.sh: unknown group '$extra' (cross, fuzz)" >&2; exit 2 ;;
     esac
