@@ -3,9 +3,11 @@
 #include <exception>
 
 #include "app/entry.h"
+#include "app/signal_watcher.h"
 #include "virtual_camera.h"
 
 int main(int argc, char** argv) {
+    SignalWatcher::block();  // the models' threads start here, before the entry's signal thread
     try {
         sim::VirtualCamera camera(sim::SimSettings::fromEnvironment());
         if (camera.root().scratch()) std::fprintf(stderr, "ptzcam-sim: device root %s\n", camera.root().path().c_str());

@@ -8,7 +8,7 @@
 namespace sim {
 
 SimPlatform::SimPlatform(std::shared_ptr<FpgaModel> fpga_, const SimSettings& settings_)
-    : fpga(std::move(fpga_)), settings(settings_) {}
+    : fpga(std::move(fpga_)), settings(settings_), ndi(std::make_shared<NdiStandIn>(settings.ndiAvailable)) {}
 
 std::unique_ptr<platform::UioDevice> SimPlatform::findUio(const std::string& name) {
     if (settings.absentUio.count(name) != 0) return nullptr;

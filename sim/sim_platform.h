@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fpga_model.h"
+#include "ndi_standin.h"
 #include "platform/platform.h"
 #include "sim_settings.h"
 
@@ -26,11 +27,14 @@ public:
     std::unique_ptr<platform::UioDevice> findUio(const std::string& name) override;
     std::unique_ptr<platform::DeviceFile> openDevice(const std::string& absolutePath) override;
     bool setRealtimePriority(int stepDown) override;
+    std::shared_ptr<platform::NdiLibrary> ndiLibrary() override { return ndi; }
+    std::shared_ptr<NdiStandIn> ndiStandIn() const { return ndi; }
 
 private:
     std::shared_ptr<FpgaModel> fpga;
     SimSettings settings;
     std::map<std::string, DeviceFactory> devices;
+    std::shared_ptr<NdiStandIn> ndi;
 };
 
 }  // namespace sim

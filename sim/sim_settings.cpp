@@ -1,5 +1,9 @@
 #include "sim_settings.h"
 
+#include "motion_settings.h"
+
+#include "input_format.h"
+
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -31,6 +35,14 @@ SimSettings SimSettings::fromEnvironment() {
     s.realtime = number("PTZSIM_REALTIME", 0, 0, 1) == 1;
     s.videoRegion = number("PTZSIM_VIDEO_REGION", 1, 0, 1) == 1;
     s.dtCells = static_cast<int>(number("PTZSIM_DT_CELLS", s.dtCells, 2, 4));
+    s.ndiAvailable = number("PTZSIM_NDI", 1, 0, 1) == 1;
+    s.encoderCores = static_cast<int>(number("PTZSIM_CORES", s.encoderCores, 1, 4));
+    if (s.encoderCores == 3) throw std::runtime_error("ptzcam-sim: PTZSIM_CORES must be 1, 2 or 4");
+    if (const char* input = env("PTZSIM_INPUT")) {
+        if (!InputFormat::parse(input)) throw std::runtime_error(std::string("ptzcam-sim: unknown PTZSIM_INPUT ") + input);
+        s.input = input;
+    }
+    readMotionEnvironment(s.head, s.motionSpeed);
     if (s.dtCells == 3) throw std::runtime_error("ptzcam-sim: PTZSIM_DT_CELLS must be 2 or 4");
     if (const char* absent = env("PTZSIM_UIO_ABSENT")) {
         std::stringstream list(absent);

@@ -28,6 +28,25 @@ nlohmann::json StateApi::state() const {
     return document;
 }
 
+void StateApi::addPost(const std::string& path, PostHandler handler) {
+    server->Post(path, [handler = std::move(handler)](const httplib::Request& request, httplib::Response& response) {
+        Params params;
+        for (const auto& [key, value] : request.params) params[key] = value;
+        std::string reply;
+        response.status = handler(params, request.body, reply);
+        response.set_content(reply, "text/plain");
+    });
+}
+
+void StateApi::addGet(const std::string& path, std::function<Reply()> handler) {
+    server->Get(path, [handler = std::move(handler)](const httplib::Request&, httplib::Response& response) {
+        Reply reply = handler();
+        response.status = reply.status;
+        for (const auto& [name, value] : reply.headers) response.set_header(name, value);
+        response.set_content(std::move(reply.body), reply.contentType);
+    });
+}
+
 bool StateApi::start(int port) {
     if (!server->bind_to_port("127.0.0.1", port)) return false;
     boundPort = port;

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -27,6 +29,21 @@ public:
     // Each model adds its keys to the state document.
     void addReporter(Reporter reporter);
     nlohmann::json state() const;
+
+    // A POST route (added before start): the handler gets the query parameters and the body,
+    // fills the reply text and returns the HTTP status.
+    using Params = std::map<std::string, std::string>;
+    using PostHandler = std::function<int(const Params& params, const std::string& body, std::string& reply)>;
+    void addPost(const std::string& path, PostHandler handler);
+
+    // A GET route (added before start) whose answer carries its own type and headers.
+    struct Reply {
+        int status = 200;
+        std::string body;
+        std::string contentType = "text/plain";
+        std::map<std::string, std::string> headers;
+    };
+    void addGet(const std::string& path, std::function<Reply()> handler);
 
     // Serves on 127.0.0.1:port; false when the port cannot be bound.
     bool start(int port);

@@ -4,11 +4,14 @@
 
 #include <memory>
 
+#include "compress_models.h"
 #include "device_root.h"
 #include "fpga_model.h"
 #include "sim_platform.h"
 #include "sim_settings.h"
 #include "state_api.h"
+#include "tmc5041_model.h"
+#include "video_input_models.h"
 
 namespace sim {
 
@@ -27,6 +30,10 @@ public:
     FpgaModel& fpga() { return *fpgaModel; }
     DeviceRoot& root() { return deviceRoot; }
     StateApi& api() { return stateApi; }
+    VideoInputModels& video() { return *videoModels; }
+    NdiStandIn& ndi() { return *simPlatform->ndiStandIn(); }
+    Tmc5041Model& motion() { return *motionModel; }
+    EncoderCores& encoder() { return compressModels->cores(); }
 
 private:
     SimSettings settings;
@@ -34,6 +41,9 @@ private:
     std::shared_ptr<FpgaModel> fpgaModel;
     std::shared_ptr<SimPlatform> simPlatform;
     StateApi stateApi;
+    std::shared_ptr<Tmc5041Model> motionModel;
+    std::unique_ptr<VideoInputModels> videoModels;
+    std::unique_ptr<CompressModels> compressModels;
 };
 
 }  // namespace sim

@@ -6,7 +6,7 @@
 set -eu
 
 packages="cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-libcpp-httplib-dev nlohmann-json3-dev librapidxml-dev"
+libcpp-httplib-dev nlohmann-json3-dev librapidxml-dev libavcodec-dev libavutil-dev"
 for extra in "$@"; do
     case "$extra" in
         cross) packages="$packages g++-arm-linux-gnueabihf qemu-user" ;;

@@ -6,8 +6,14 @@
 #include <string>
 
 #include "app/log.h"
+#include "app/signal_watcher.h"
 #include "app/startup_settings.h"
 #include "hw/hardware.h"
+#include "media/network_send.h"
+#include "media/track.h"
+#include "media/video_capture.h"
+#include "media/video_compress.h"
+#include "status/hdmi.h"
 
 namespace {
 // The main thread's share of the work until the console takes it over.
@@ -30,6 +36,11 @@ int run(int argc, char** argv, std::shared_ptr<platform::Platform> platform) {
     read_startup_config(settings);
     if (const auto status = parse_options(argc, argv, settings)) return *status;
 
+    // An empty NDI configuration: the runtime's own defaults serve the camera.
+    const std::string ndi_config = "{\"ndi\":{}}";
+    std::string capabilities;
+    network_send::build_capabilities_xml(true, capabilities);
+
     auto hw = std::make_shared<hardware>(platform);
     if (!hw->is_ready()) {
         std::fputs("Could not initialize hardware\n", stderr);
@@ -38,14 +49,39 @@ int run(int argc, char** argv, std::shared_ptr<platform::Platform> platform) {
     log_platform(*hw);
     hw->translate_addresses = true;
 
+    auto sender = std::make_shared<network_send>(ndi_config, capabilities, "PTZ", platform);
+
+    std::shared_ptr<video_compress> video_compressor;
+    std::shared_ptr<video_capture> capture;
+    if (settings.video_enabled) {
+        video_compressor = std::make_shared<video_compress>(hw, sender);
+        capture = std::make_shared<video_capture>(hw, video_compressor, settings.full_resolution_only);
+        capture->start();
+    }
+    std::shared_ptr<audio_capture> audio;  // audio capture is not built yet
+    std::shared_ptr<track> tracking;
+    if (settings.video_enabled) tracking = std::make_shared<track>(hw, capture, audio);
+    if (video_compressor) {
+        video_compressor->enable();
+        video_compressor.reset();  // the capture owns it from now on
+        capture->enable();
+    }
+    auto monitor = std::make_shared<hdmi>(hw, platform);
+
     wait_for_exit();
 
+    capture.reset();
+    audio.reset();
+    monitor.reset();
+    tracking.reset();  // releases the capture and, with it, its compressor
+    sender.reset();
     hw.reset();  // the hardware goes last of all
     return 0;
 }
 }  // namespace
 
 int ptzcam_main(int argc, char** argv, std::shared_ptr<platform::Platform> platform) {
+    SignalWatcher signals;  // first: every thread started later inherits the blocked signals
     platform::install(platform);
     try {
         return run(argc, argv, std::move(platform));

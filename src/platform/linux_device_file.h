@@ -18,6 +18,7 @@ public:
     LinuxDeviceFile& operator=(const LinuxDeviceFile&) = delete;
 
     int ioctl(unsigned long request, void* argument) override;
+    int descriptor() const override { return fd; }
 
 private:
     int fd;

@@ -1,5 +1,7 @@
-// The camera itself: UIO devices from sysfs, the real scheduler.
+// The camera itself: UIO devices from sysfs, the real scheduler, the vendor's NDI runtime.
 #pragma once
+
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -10,6 +12,12 @@ public:
     std::unique_ptr<UioDevice> findUio(const std::string& name) override;
     std::unique_ptr<DeviceFile> openDevice(const std::string& absolutePath) override;
     bool setRealtimePriority(int stepDown) override;
+    // The vendor runtime, loaded on first use and kept for the process.
+    std::shared_ptr<NdiLibrary> ndiLibrary() override;
+
+private:
+    std::mutex ndiMutex;
+    std::shared_ptr<NdiLibrary> ndi;
 };
 
 }  // namespace platform

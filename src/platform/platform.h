@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/device_file.h"
+#include "platform/ndi_library.h"
 #include "platform/uio_device.h"
 
 namespace platform {
@@ -22,6 +23,9 @@ public:
 
     // SCHED_FIFO at (maximum priority - stepDown) for the calling thread.
     virtual bool setRealtimePriority(int stepDown) = 0;
+
+    // The NDI library; one whose NDIlib_initialize fails when none can be had.
+    virtual std::shared_ptr<NdiLibrary> ndiLibrary() = 0;
 };
 
 // Installed once by main before any object that uses it is created.

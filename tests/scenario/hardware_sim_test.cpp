@@ -63,11 +63,11 @@ TEST(HardwareOnSimulator, PoisonsTheSharedReservedMemory) {
 TEST(HardwareOnSimulator, RegisterAddressesAreMaskedAfterScaling) {
     sim::VirtualCamera camera(quiet());
     hardware hw(camera.platform());
-    hw.write32(512, 2, 0xcafe);
-    EXPECT_EQ(camera.fpga().read32(0x808), 0xcafeu);
-    hw.write8(528, 0, 1, 0x7e);
-    EXPECT_EQ(camera.fpga().read8(0x841), 0x7e);
-    EXPECT_EQ(hw.read8(528, 0, 1), 0x7e);
+    hw.write32(1990, 2, 0xcafe);
+    EXPECT_EQ(camera.fpga().read32(1992 * 4), 0xcafeu);
+    hw.write8(2000, 3, 1, 0x7e);  // a register no model owns
+    EXPECT_EQ(camera.fpga().read8(2003 * 4 + 1), 0x7e);
+    EXPECT_EQ(hw.read8(2000, 3, 1), 0x7e);
     hw.write32(0x4000, 1, 0x1234);  // (0x4001 * 4) & 0xffff wraps to byte 4
     EXPECT_EQ(camera.fpga().read32(4), 0x1234u);
     EXPECT_EQ(hw.read32(0x4000, 1), 0x1234u);

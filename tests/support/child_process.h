@@ -26,6 +26,7 @@ public:
 
     void write(const std::string& text);
     void closeInput();
+    pid_t processId() const { return pid; }
     // Reads output while waiting; kills the child after the timeout.
     ProcessResult wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 

@@ -1,0 +1,109 @@
+// Stepper: the pan/tilt motion controller (motor 0 tilt, motor 1 pan), homing and limits.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "motion/tmc5041.h"
+
+class hardware;
+class eepromDevice;
+
+class Stepper : public TMC5041 {
+public:
+    static constexpr int kTilt = 0;
+    static constexpr int kPan = 1;
+    static constexpr int kBadMotor = 8;
+    static constexpr uint32_t kTiltHomingSpeed = 59000;
+    static constexpr uint32_t kTiltCurrentDefault = 0x000F1703;
+    static constexpr uint32_t kTiltCurrentMoving = 0x000F170A;
+    static constexpr uint32_t kTiltCurrentMax = 0x000F1F1F;
+
+    Stepper(std::shared_ptr<hardware> hw, uint8_t limit_check, std::shared_ptr<eepromDevice> eeprom,
+            int32_t limit_degree, float max_speed_up,
+            std::shared_ptr<platform::Platform> platform = platform::installed());
+    ~Stepper() override;
+
+    bool begin(const char* spi_path);
+    bool handshake(int motor);
+    void close();
+
+    int rotate(int motor, int32_t speed);
+    int rotateReverse(int motor, int32_t speed) { return rotate(motor, -speed); }
+    int stop(int motor);
+    int moveAbsolute(int motor, int32_t position, uint32_t vmax);
+    int moveRelative(int motor, int32_t delta, uint32_t vmax);
+    uint32_t speedFromIndex(int motor, int index) const;
+    void setSwitchMode(int motor, uint32_t value);
+    uint32_t tiltRampStatus() const { return tilt_ramp_stat.load(); }
+    uint32_t panRampStatus() const { return pan_ramp_stat.load(); }
+    void setMaxSpeedUp(float value) { max_speed_up = value; }
+    // 143000 x the speed-up, the pan homing and escape speed.
+    uint32_t panHomingSpeed() const;
+
+    // Homing and limits.
+    bool limitExit();
+    void limitStart();
+    bool homeAxisStep(int axis);
+    void ctrlPTZ();
+
+    // Shared with the motion operations and the front-ends.
+    std::atomic<uint8_t> limit_check;
+    std::atomic<int32_t> pan_target{0}, tilt_target{0};
+    std::atomic<int32_t> last_cmd{0};
+    std::atomic<int32_t> limit_state{-1};
+    std::atomic<int32_t> saved_limit_state{-1};
+    std::atomic<int32_t> pan_left{0}, pan_right{0}, pan_center{0};
+    std::atomic<int32_t> tilt_down{0}, tilt_up{0}, tilt_center{0};
+    std::atomic<int8_t> multiport_mode{0};
+    std::atomic<uint8_t> servo_flags{0};
+    int32_t pan_search_pos = 0, pan_search_neg = 0;
+
+private:
+    bool validMotor(int motor) const { return motor == kTilt || motor == kPan; }
+    int32_t readPosition(int motor);
+    uint32_t readRampStatus(int motor);
+    // Sleeps unless a stop is requested; false when the stop flag ends it.
+    bool pause(std::chrono::milliseconds duration);
+    // Waits for the motion interrupt in 100 ms slices; false when the stop flag is set.
+    bool waitMotionEvent();
+    int waitMotionSlice();
+    void startControlThread();
+
+    // limitExit parts
+    void escapeBoth(uint32_t tilt, uint32_t pan);
+    void escapeTilt(uint32_t tilt);
+    void escapePan(uint32_t pan);
+    void escapeOldTilt(const char* message);
+    bool waitEscape(int32_t tiltGoal, bool waitTilt, int32_t panGoal, bool waitPan);
+    void fixedLimits();
+    void slowRamps(int motor);
+
+    // homing and control parts
+    bool homePan(uint32_t status);
+    bool homeTilt();
+    void pollSwitchesClear(int motor);
+    void controlEscape();
+    void controlTiltBoth(uint32_t status, int32_t position);
+    void controlQuietPass(int& timeouts, int& idleChecks);
+    void controlEventPass();
+    void reportReached(int motor, uint32_t status);
+
+    std::shared_ptr<eepromDevice> eeprom;
+    std::shared_ptr<hardware> hw;
+    int32_t limit_degree;
+    std::atomic<float> max_speed_up;
+    std::atomic<uint32_t> tilt_ramp_stat{0}, pan_ramp_stat{0};
+
+    std::atomic<bool> stop_flag{false};
+    std::mutex pause_mutex;
+    std::condition_variable pause_wake;
+    std::thread homing_thread;
+    std::thread control_thread;
+    uint64_t signal_token = 0;
+};

@@ -1,0 +1,76 @@
+// The input EDID's bytes, built once with their checksums.
+#include "status/hdmi_edid.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace {
+constexpr size_t kBlock = 128;
+
+void put(edid_bytes& e, size_t at, std::initializer_list<uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), e.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+void seal(edid_bytes& e, size_t block) {
+    uint8_t sum = 0;
+    for (size_t i = block; i < block + kBlock - 1; ++i) sum = static_cast<uint8_t>(sum + e[i]);
+    e[block + kBlock - 1] = static_cast<uint8_t>(0x100 - sum);
+}
+
+void base_block(edid_bytes& e) {
+    put(e, 0, {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00});
+    put(e, 8, {0x42, 0x9a, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x22});  // "PTZ", product 1, 2024
+    put(e, 18, {0x01, 0x03});                                                // EDID 1.3
+    put(e, 20, {0x80, 0x50, 0x2d, 0x78, 0x0a});  // digital, 80x45 cm, gamma 2.2, RGB, preferred timing
+    put(e, 25, {0xee, 0x91, 0xa3, 0x54, 0x4c, 0x99, 0x26, 0x0f, 0x50, 0x54});  // BT.709 primaries
+    put(e, 35, {0x20, 0x00, 0x00});                                            // 640x480p60
+    put(e, 38, {0xd1, 0xc0, 0x81, 0xc0, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01});
+    // 1080p60 (148.5 MHz), the native timing
+    put(e, 54, {0x02, 0x3a, 0x80, 0x18, 0x71, 0x38, 0x2d, 0x40, 0x58, 0x2c, 0x45, 0x00, 0xc4, 0x8e, 0x21, 0x00, 0x00,
+                0x1e});
+    // 720p60 (74.25 MHz)
+    put(e, 72, {0x01, 0x1d, 0x00, 0x72, 0x51, 0xd0, 0x1e, 0x20, 0x6e, 0x28, 0x55, 0x00, 0xc4, 0x8e, 0x21, 0x00, 0x00,
+                0x1e});
+    put(e, 90, {0x00, 0x00, 0x00, 0xfc, 0x00, 'P', 'T', 'Z', ' ', 'C', 'a', 'm', 'e', 'r', 'a', 0x0a, 0x20, 0x20});
+    // range limits: 23-61 Hz, 15-68 kHz, 150 MHz
+    put(e, 108, {0x00, 0x00, 0x00, 0xfd, 0x00, 0x17, 0x3d, 0x0f, 0x44, 0x0f, 0x00, 0x0a, 0x20, 0x20, 0x20, 0x20, 0x20,
+                 0x20});
+    e[126] = 1;  // one extension
+    seal(e, 0);
+}
+
+void cea_block(edid_bytes& e) {
+    constexpr size_t b = kBlock;
+    // Video: 1080p60 (native), 1080p50/24/25/30, 1080i60/50, 720p60/50/24/25/30, 480i, 576i
+    put(e, b + 4, {0x50, 0x90, 31, 32, 33, 34, 5, 20, 4, 19, 60, 61, 62, 6, 7, 21, 22});
+    put(e, b + 21, {0x23, 0x09, 0x07, 0x07});                          // LPCM 2 ch, 32-48 kHz, 16-24 bit
+    put(e, b + 25, {0x83, 0x01, 0x00, 0x00});                          // front left/right
+    put(e, b + 29, {0x67, 0x03, 0x0c, 0x00, 0x10, 0x00, 0x00, 0x21});  // HDMI, address 1.0.0.0, 165 MHz
+    constexpr uint8_t dtd = 37;
+    put(e, b, {0x02, 0x03, dtd, 0x71});  // basic audio, YCbCr 4:4:4 and 4:2:2, one native timing
+    // 1080i60 and 1080i50 (74.25 MHz)
+    put(e, b + dtd, {0x01, 0x1d, 0x80, 0x18, 0x71, 0x1c, 0x16, 0x20, 0x58, 0x2c, 0x25, 0x00, 0xc4, 0x8e, 0x21, 0x00,
+                     0x00, 0x9e});
+    put(e, b + dtd + 18, {0x01, 0x1d, 0x80, 0xd0, 0x72, 0x1c, 0x16, 0x20, 0x10, 0x2c, 0x25, 0x80, 0xc4, 0x8e, 0x21,
+                          0x00, 0x00, 0x9e});
+    seal(e, b);
+}
+
+edid_bytes build() {
+    edid_bytes e{};
+    base_block(e);
+    cea_block(e);
+    return e;
+}
+}  // namespace
+
+const edid_bytes& hdmi_edid() {
+    static const edid_bytes edid = build();
+    return edid;
+}
+
+uint32_t edid_word(const edid_bytes& edid, int index) {
+    const auto at = static_cast<size_t>(index) * 4;
+    return uint32_t{edid[at]} | uint32_t{edid[at + 1]} << 8 | uint32_t{edid[at + 2]} << 16 |
+           uint32_t{edid[at + 3]} << 24;
+}

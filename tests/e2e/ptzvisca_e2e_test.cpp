@@ -1,0 +1,106 @@
+// The ptzvisca client as a process against the real socket thread on loopback.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "control/visca_socket_thread.h"
+#include "support/child_process.h"
+#include "support/fake_visca_target.h"
+
+namespace {
+uint16_t freeUdpPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address = ipv4Address(INADDR_ANY, 0);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+class Client : public ::testing::Test {
+protected:
+    void SetUp() override { ports = {freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort()}; }
+    // After the target is set up: the thread reads it without a lock.
+    void start() {
+        thread.emplace(target, NetInfo{}, ports, "lo");
+        thread->start();
+        for (int i = 0; i < 100 && !thread->socketsOpen(); ++i) usleep(10000);
+        ASSERT_TRUE(thread->socketsOpen());
+    }
+    void TearDown() override {
+        if (thread) thread->stop();
+    }
+
+    ProcessResult network(std::vector<std::string> words) {
+        std::vector<std::string> args = {"--host", "127.0.0.1", "--port", std::to_string(ports.visca), "--listen",
+                                         std::to_string(ports.networkReply)};
+        args.insert(args.end(), words.begin(), words.end());
+        return runProcess(PTZVISCA_BINARY, args);
+    }
+    ProcessResult bridge(std::vector<std::string> words) {
+        std::vector<std::string> args = {"--bridge", "--port", std::to_string(ports.bridge), "--listen",
+                                         std::to_string(ports.bridgeReply)};
+        args.insert(args.end(), words.begin(), words.end());
+        return runProcess(PTZVISCA_BINARY, args);
+    }
+
+    FakeViscaTarget target;
+    ViscaPorts ports;
+    std::optional<ViscaSocketThread> thread;
+};
+}  // namespace
+
+TEST_F(Client, NamedCommandsAreAcknowledgedAndCompleted) {
+    start();
+    const auto left = network({"left", "10", "11"});
+    EXPECT_EQ(left.status, 0);
+    EXPECT_EQ(left.out, "ACK\nCompletion\n");
+    const auto tally = bridge({"tally", "on"});
+    EXPECT_EQ(tally.status, 0);
+    EXPECT_EQ(tally.out, "ACK\nCompletion\n");
+    const auto raw = network({"raw", "81", "01", "06", "04", "ff"});
+    EXPECT_EQ(raw.status, 0) << raw.out << raw.err;
+    const auto commands = target.commands();
+    ASSERT_EQ(commands.size(), 3u);
+    EXPECT_EQ(commands[0].code, VISCA_PTZ_LEFT);
+    EXPECT_FLOAT_EQ(commands[0].arg1, 10);
+    EXPECT_FLOAT_EQ(commands[0].arg2, 11);
+    EXPECT_EQ(commands[1].code, VISCA_PTZ_TALLY);
+    EXPECT_EQ(commands[2].code, VISCA_PTZ_HOME);
+}
+
+TEST_F(Client, PositionsCarryTheirNibbles) {
+    target.limits = {0, 0, -10000000, 10000000, 10000000, -10000000};
+    start();
+    EXPECT_EQ(network({"abs", "-2", "3", "20", "21"}).status, 0);
+    EXPECT_FLOAT_EQ(target.commands().at(0).arg2, 21);  // the ring's lock orders the reads below
+    EXPECT_EQ(target.pan_target, -2 * 256);
+    EXPECT_EQ(target.tilt_target, 3 * 256);
+}
+
+TEST_F(Client, ErrorsAndSilenceGiveNonZeroStatus) {
+    target.limit_state = -1;
+    start();
+    const auto early = network({"abs", "1", "1"});
+    EXPECT_EQ(early.status, 1);
+    EXPECT_EQ(early.out, "ACK\nSyntax error 90 60 02 FF\n");
+    const auto inquiry = network({"inq", "pantilt"});
+    EXPECT_EQ(inquiry.status, 1);
+    EXPECT_EQ(inquiry.out, "Syntax error 90 60 02 FF\n");
+    const auto nobody = runProcess(PTZVISCA_BINARY, {"--host", "127.0.0.1", "--port", std::to_string(freeUdpPort()),
+                                                     "--listen", std::to_string(freeUdpPort()), "--timeout", "200",
+                                                     "home"});
+    EXPECT_EQ(nobody.status, 2);
+    EXPECT_EQ(nobody.out, "Timeout\n");
+    const auto unknown = network({"dance"});
+    EXPECT_EQ(unknown.status, 64);
+    EXPECT_NE(unknown.err.find("unknown command 'dance'"), std::string::npos);
+    EXPECT_EQ(network({"left", "25"}).status, 64);
+    EXPECT_TRUE(target.commands().empty());
+}

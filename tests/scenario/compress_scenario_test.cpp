@@ -1,0 +1,279 @@
+// The streaming half on the simulator: captured pictures through the encoder cores and the senders
+// to the NDI stand-in, checked by decoding what was sent with an independent SpeedHQ decoder.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "hw/hardware.h"
+#include "media/network_send.h"
+#include "media/track.h"
+#include "media/video_capture.h"
+#include "media/video_compress.h"
+#include "speedhq_decoder.h"
+#include "support/child_process.h"
+#include "support/log_capture.h"
+#include "test_picture.h"
+#include "virtual_camera.h"
+
+using namespace std::chrono_literals;
+using clock_type = std::chrono::steady_clock;
+using Stream = sim::NdiStandInSender::Stream;
+
+namespace {
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = clock_type::now() + limit;
+    while (!done()) {
+        if (clock_type::now() > end) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+sim::SimSettings settings(const std::string& input, int cores, int port = 0) {
+    sim::SimSettings s;
+    s.httpPort = port;
+    s.input = input;
+    s.encoderCores = cores;
+    return s;
+}
+
+// The media objects as the entry makes them; without `capture` only the compressor runs.
+struct Rig {
+    Rig(const std::string& input, int cores, bool capture = true, int port = 0) : camera(settings(input, cores, port)) {
+        platform::install(camera.platform());
+        hw = std::make_shared<hardware>(camera.platform());
+        hw->translate_addresses = true;
+        sender = std::make_shared<network_send>("{}", "", "PTZ", camera.platform());
+        compressor = std::make_shared<video_compress>(hw, sender);
+        if (capture) {
+            grabber = std::make_shared<video_capture>(hw, compressor, false);
+            grabber->start();
+            tracking = std::make_shared<track>(hw, grabber, nullptr);
+        }
+        compressor->enable();
+        if (grabber) grabber->enable();
+    }
+    ~Rig() {
+        tracking.reset();
+        grabber.reset();
+        compressor.reset();
+        sender.reset();
+        hw.reset();
+        platform::install(nullptr);
+    }
+    sim::NdiStandInSender::VideoStream sent(Stream s) { return camera.ndi().sender()->video(s); }
+    bool framesSent(Stream s, uint64_t n, std::chrono::milliseconds limit = 3000ms) {
+        return waitFor([&] { return sent(s).frames >= n; }, limit);
+    }
+
+    sim::VirtualCamera camera;
+    std::shared_ptr<hardware> hw;
+    std::shared_ptr<network_send> sender;
+    std::shared_ptr<video_compress> compressor;
+    std::shared_ptr<video_capture> grabber;
+    std::shared_ptr<track> tracking;
+};
+
+// The mean of each bar, inside its edges, over the upper half of the picture.
+void expectColourBars(const sim::DecodedPicture& p) {
+    for (int bar = 0; bar < 7; ++bar) {
+        SCOPED_TRACE(bar);
+        double y = 0, cb = 0, cr = 0;
+        int n = 0;
+        for (int line = p.height / 10; line < p.height / 2; line += 2)
+            for (int x = 0; x < p.width; ++x) {
+                if (sim::TestPicture::barAt(x, p.width) != bar || sim::TestPicture::barAt(x - 8, p.width) != bar ||
+                    sim::TestPicture::barAt(x + 8, p.width) != bar)
+                    continue;
+                y += p.lumaAt(x, line), cb += p.cbAt(x, line), cr += p.crAt(x, line), ++n;
+            }
+        ASSERT_GT(n, 0);
+        const auto& want = sim::TestPicture::kBars[bar];
+        EXPECT_NEAR(y / n, want.y, 6);
+        EXPECT_NEAR(cb / n, want.cb, 6);
+        EXPECT_NEAR(cr / n, want.cr, 6);
+    }
+}
+
+void expectDecodesToBars(const sim::NdiStandInSender::VideoStream& v) {
+    ASSERT_FALSE(v.payload.empty());
+    const auto picture = sim::decodeSpeedHq(v.payload, v.fourcc, v.xres, v.yres);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width, v.xres);
+    EXPECT_EQ(picture->height, v.yres);
+    expectColourBars(*picture);
+}
+
+// A captured picture of the test source written straight into the raw window.
+std::shared_ptr<video_capture::frame_t> paint(sim::VirtualCamera& camera, int width, int height, int stream,
+                                              uint32_t offset, int field) {
+    const uint32_t address = sim::MemoryLayout::kVideoPhysical + offset;
+    const uint32_t bytes = uint32_t(width) * 2 * uint32_t(height);
+    auto* at = static_cast<uint8_t*>(camera.root().memory().map(address, bytes));
+    sim::TestPicture picture(width, height);
+    for (int line = 0; line < height; ++line) picture.renderLine(at + size_t(line) * size_t(width) * 2, line, 7);
+    camera.root().memory().unmap(at, bytes);
+    auto f = std::make_shared<video_capture::frame_t>();
+    f->stream = stream;
+    f->block = stream ? 528 : 512;
+    f->width = width;
+    f->height = height;
+    f->stride = width * 2;
+    f->rate_n = 50000;
+    f->rate_d = 1000;
+    f->timecode = 4242;
+    f->field = field;
+    f->address = address;
+    return f;
+}
+
+std::shared_ptr<video_capture::frame_pair_t> fullOnly(sim::VirtualCamera& camera, int width, int height) {
+    return std::make_shared<video_capture::frame_pair_t>(
+        video_capture::frame_pair_t{paint(camera, width, height, 0, 0, 2), nullptr});
+}
+}  // namespace
+
+class CompressDecode : public testing::TestWithParam<std::tuple<const char*, int>> {};
+
+TEST_P(CompressDecode, BothStreamsDecodeToTheColourBars) {
+    const auto [input, cores] = GetParam();
+    const bool interlaced = std::strchr(input, 'i') != nullptr;
+    Rig rig(input, cores);
+    EXPECT_EQ(rig.compressor->core_count(), cores);
+    // Past the first pictures after the input locks, which may be captured before the source wrote them.
+    ASSERT_TRUE(rig.framesSent(Stream::full, 8, 5000ms));
+    ASSERT_TRUE(rig.framesSent(Stream::preview, 4, 5000ms));
+    std::set<ndi::frame_format> formats;
+    for (int i = 0; i < 12; ++i) {
+        const auto full = rig.sent(Stream::full);
+        formats.insert(full.format);
+        EXPECT_EQ(full.fourcc, ndi::fourcc_SHQ2);
+        EXPECT_EQ(full.xres, 1920);
+        EXPECT_EQ(full.yres, interlaced ? 540 : 1080);
+        EXPECT_EQ(full.rate_n, 60000);
+        EXPECT_EQ(full.rate_d, 1001);
+        std::this_thread::sleep_for(9ms);
+    }
+    if (interlaced)
+        EXPECT_EQ(formats, (std::set<ndi::frame_format>{ndi::frame_format::field_0, ndi::frame_format::field_1}));
+    else
+        EXPECT_EQ(formats, (std::set<ndi::frame_format>{ndi::frame_format::progressive}));
+    const auto full = rig.sent(Stream::full);
+    const auto preview = rig.sent(Stream::preview);
+    EXPECT_EQ(preview.fourcc, ndi::fourcc_shq2);
+    EXPECT_EQ(preview.xres, 640);
+    EXPECT_EQ(preview.yres, interlaced ? 180 : 360);
+    {
+        SCOPED_TRACE("full");
+        expectDecodesToBars(full);
+    }
+    {
+        SCOPED_TRACE("preview");
+        expectDecodesToBars(preview);
+    }
+    const auto model = rig.camera.encoder().counters();
+    EXPECT_EQ(model.modelErrors, 0u) << rig.camera.encoder().lastError();
+    EXPECT_EQ(model.overflows, 0u);
+    EXPECT_GE(model.tableLoads, 1u);
+    EXPECT_EQ(full.corrupted + preview.corrupted, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(InputsAndCores, CompressDecode,
+                         testing::Combine(testing::Values("1080p59.94", "1080i59.94"), testing::Values(1, 2, 4)));
+
+TEST(CompressScenario, StandardDefinitionPreviewIsACopyOfTheFullPicture) {
+    Rig rig("none", 2, false);
+    auto pair = std::make_shared<video_capture::frame_pair_t>();
+    pair->full = paint(rig.camera, 720, 288, 0, 0, 0);
+    pair->preview = std::make_shared<video_capture::frame_t>(*pair->full);
+    pair->preview->stream = 1;
+    pair->preview->block = 528;
+    pair->preview->address = video_capture::no_buffer;
+    rig.compressor->push(pair);
+    ASSERT_TRUE(rig.framesSent(Stream::full, 1));
+    ASSERT_TRUE(rig.framesSent(Stream::preview, 1));
+    const auto full = rig.sent(Stream::full), preview = rig.sent(Stream::preview);
+    EXPECT_EQ(full.fourcc, ndi::fourcc_SHQ2);
+    EXPECT_EQ(preview.fourcc, ndi::fourcc_shq2);
+    EXPECT_EQ(preview.payload, full.payload);
+    EXPECT_EQ(full.xres, 720);  // cut to a multiple of 16: already one
+    EXPECT_EQ(full.format, ndi::frame_format::field_0);
+    EXPECT_EQ(preview.format, ndi::frame_format::field_0);
+    EXPECT_EQ(full.timecode, 4242);
+    expectDecodesToBars(preview);
+    EXPECT_EQ(rig.camera.encoder().counters().frames, 1u);  // coded once
+}
+
+TEST(CompressScenario, CoreOverflowDropsThatFrameOnly) {
+    LogCapture log(2);
+    Rig rig("none", 4, false);
+    rig.camera.encoder().inject(sim::EncoderCores::Fault::overflow, 2);
+    rig.compressor->push(fullOnly(rig.camera, 640, 360));
+    ASSERT_TRUE(waitFor([&] { return rig.camera.encoder().counters().frames == 1; }, 2000ms));
+    rig.compressor->push(fullOnly(rig.camera, 640, 360));
+    ASSERT_TRUE(rig.framesSent(Stream::full, 1));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(rig.sent(Stream::full).frames, 1u);
+    EXPECT_EQ(rig.camera.encoder().counters().overflows, 1u);
+    expectDecodesToBars(rig.sent(Stream::full));
+}
+
+TEST(CompressScenario, StalledCoreBoundsTheQueueAndStillStops) {
+    LogCapture log(2);
+    Rig rig("none", 4, false);
+    rig.camera.encoder().inject(sim::EncoderCores::Fault::stall, 3);
+    EXPECT_TRUE(rig.compressor->push(fullOnly(rig.camera, 640, 360)));
+    ASSERT_TRUE(waitFor([&] { return rig.camera.encoder().counters().jobs == 3; }, 2000ms));
+    bool accepted[5];
+    for (bool& a : accepted) a = rig.compressor->push(fullOnly(rig.camera, 640, 360));
+    EXPECT_TRUE(accepted[0] && accepted[1]);
+    EXPECT_FALSE(accepted[2]);  // three waiting
+    EXPECT_FALSE(accepted[4]);
+    EXPECT_EQ(rig.compressor->drops().capture, 2u);
+    const std::string text = log.text();
+    EXPECT_EQ(text.substr(text.rfind('\n') + 1), "!!");  // after the start-up messages
+    EXPECT_EQ(rig.sent(Stream::full).frames, 0u);
+    const auto start = clock_type::now();
+    rig.compressor.reset();
+    EXPECT_LT(clock_type::now() - start, 600ms);
+}
+
+TEST(CompressScenario, HttpApiServesTheSentFramesAndState) {
+    const int port = freeLoopbackPort();
+    Rig rig("1080p50", 4, true, port);
+    ASSERT_TRUE(rig.camera.serve());
+    ASSERT_TRUE(rig.framesSent(Stream::preview, 2, 5000ms));
+    httplib::Client client("127.0.0.1", port);
+    auto raw = client.Get("/ndi/video/preview");
+    ASSERT_TRUE(raw);
+    ASSERT_EQ(raw->status, 200);
+    EXPECT_EQ(raw->get_header_value("X-FourCC"), "shq2");
+    EXPECT_EQ(raw->get_header_value("X-Width"), "640");
+    EXPECT_EQ(raw->get_header_value("X-Height"), "360");
+    EXPECT_EQ(raw->get_header_value("X-Frame-Rate"), "50000/1000");
+    EXPECT_EQ(raw->get_header_value("X-Frame-Format"), "1");
+    EXPECT_NE(raw->get_header_value("X-Timecode"), "0");
+    sim::NdiStandInSender::VideoStream v;
+    v.payload.assign(raw->body.begin(), raw->body.end());
+    v.fourcc = ndi::fourcc_shq2;
+    v.xres = 640;
+    v.yres = 360;
+    expectDecodesToBars(v);
+    auto png = client.Get("/ndi/video/full.png");
+    ASSERT_TRUE(png);
+    ASSERT_EQ(png->status, 200);
+    EXPECT_EQ(png->get_header_value("Content-Type"), "image/png");
+    EXPECT_EQ(png->body.substr(1, 3), "PNG");
+    const auto state = nlohmann::json::parse(httpGet(port, "/state"));
+    EXPECT_GT(state["compress"]["frames"].get<uint64_t>(), 0u);
+    EXPECT_GT(state["compress"]["table_loads"].get<uint64_t>(), 0u);
+    EXPECT_EQ(state["compress"]["overflows"].get<uint64_t>(), 0u);
+    EXPECT_TRUE(state["compress"]["drops"].contains("capture"));
+}

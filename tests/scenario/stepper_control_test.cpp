@@ -1,0 +1,261 @@
+// The motion stack against the simulated head: primitives, the control thread, faults and shutdown.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/signal_watcher.h"
+#include "scenario/stepper_rig.h"
+#include "support/log_capture.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+size_t countWrites(const std::vector<sim::Tmc5041Model::Write>& writes, uint8_t reg, uint32_t value) {
+    return static_cast<size_t>(std::count_if(writes.begin(), writes.end(),
+                                             [&](const auto& w) { return w.reg == reg && w.value == value; }));
+}
+
+size_t countWrites(const std::vector<sim::Tmc5041Model::Write>& writes, uint8_t reg) {
+    return static_cast<size_t>(
+        std::count_if(writes.begin(), writes.end(), [&](const auto& w) { return w.reg == reg; }));
+}
+
+// A rig homed with the default head.
+class Homed : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(rig.begin());
+        ASSERT_TRUE(rig.waitFor([&] { return rig.stepper->limit_state == 1; }, 40s));
+        ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x21) == 314421u; }, 10s));
+        // Let the control thread take over before the test starts poking.
+        std::this_thread::sleep_for(150ms);
+        rig.model().writes();
+    }
+    StepperRig rig;
+};
+}  // namespace
+
+TEST_F(Homed, TiltSwitchHitEscapesDownAndGatesMovesUntilClear) {
+    Stepper& s = *rig.stepper;
+    // Drive the tilt past its switch: the switch stops it, the control thread backs it off.
+    s.moveAbsolute(0, 700000, 59000);
+    ASSERT_TRUE(rig.waitFor([&] { return s.limit_state == -2; }, 10s));
+    ASSERT_TRUE(rig.waitFor([&] { return s.limit_state == 1; }, 10s));
+    EXPECT_EQ(s.saved_limit_state, 1);
+    ASSERT_TRUE(rig.waitFor([&] { return !rig.model().switches(0).right && rig.model().peek(0x22) == 0; }, 10s));
+    EXPECT_NE(rig.output().find("NEW, ERR, GOTO TILT-UP LIMIT SAFE AREA ( "), std::string::npos);
+    // The escape target is 30000 below where the tilt stood when it was seen on the switch.
+    const int32_t target = static_cast<int32_t>(rig.model().peek(0x2D));
+    EXPECT_LT(target, 493614);
+    EXPECT_GT(target, 493614 - 30000 - 10000);
+}
+
+TEST_F(Homed, PanLeftSwitchHitEscapesRight) {
+    Stepper& s = *rig.stepper;
+    s.moveAbsolute(1, -200000, 143000);
+    ASSERT_TRUE(rig.waitFor([&] { return s.limit_state == -2; }, 10s));
+    ASSERT_TRUE(rig.waitFor([&] { return s.limit_state == 1 && !rig.model().switches(1).left; }, 10s));
+    EXPECT_NE(rig.output().find("ERR, GOTO LEFT LIMIT SAFE AREA ( "), std::string::npos);
+    EXPECT_GT(static_cast<int32_t>(rig.model().peek(0x4D)), -10000);
+}
+
+TEST_F(Homed, IdleTiltCurrentDropsOnceAfterQuietPasses) {
+    LogCapture log(5);
+    Stepper& s = *rig.stepper;
+    s.moveRelative(0, -2000, 59000);  // sets the moving current
+    ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x22) == 0 && rig.model().peek(0x2D) == rig.model().peek(0x21); }, 5s));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x30) == Stepper::kTiltCurrentDefault; }, 10s));
+    const auto quiet = std::chrono::steady_clock::now() - start;
+    // 25 passes of 100 ms after the last event; at most one more for the position-reached event.
+    EXPECT_GE(quiet, 2300ms);
+    EXPECT_LE(quiet, 3500ms);
+    std::this_thread::sleep_for(3s);
+    const auto writes = rig.model().writes();
+    EXPECT_EQ(countWrites(writes, 0x30, Stepper::kTiltCurrentDefault), 1u);
+    const std::string text = log.text();
+    size_t lines = 0;
+    for (size_t at = 0; (at = text.find("DEFAULT TILT_IHOLD_IRUN\n", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, 1u);
+}
+
+TEST(StepperMotion, StopScalesDecelerationToTheSpeed) {
+    // Fixed limits: the switch stops are off, so the motors run at speed as long as asked.
+    StepperRig rig(StepperRig::quietSettings(), 0);
+    ASSERT_TRUE(rig.begin());
+    ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x54) == 0x8AC; }, 10s));
+    Stepper& s = *rig.stepper;
+    const struct {
+        int32_t speed;
+        uint32_t amax;
+    } cases[] = {{1000, 100}, {-200000, 10000}, {60000, 3000}};
+    for (const auto& c : cases) {
+        s.rotate(1, c.speed);
+        ASSERT_TRUE(rig.waitFor([&] { return static_cast<int32_t>(rig.model().peek(0x42) << 8) >> 8 == c.speed; }, 5s))
+            << c.speed;
+        rig.model().writes();
+        s.stop(1);
+        const auto w = rig.model().writes();
+        ASSERT_EQ(w.size(), 4u);
+        EXPECT_EQ(w[0].reg, 0xC5 & 0x7F);
+        EXPECT_EQ(w[0].value, 0u);
+        EXPECT_EQ(w[1].reg, 0x46);
+        EXPECT_EQ(w[1].value, c.amax) << c.speed;
+        EXPECT_EQ(w[2].reg, 0x47);
+        EXPECT_EQ(w[3].reg, 0x40);
+        EXPECT_EQ(w[3].value, 1u);
+        // Comes to rest in about 5120 velocity updates whatever the speed.
+        ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x42) == 0; }, 2s)) << c.speed;
+    }
+    EXPECT_EQ(s.stop(2), Stepper::kBadMotor);
+    EXPECT_TRUE(rig.model().writes().empty());
+}
+
+TEST_F(Homed, MoveAbsoluteRestoresRampsAndWritesTheTargetOnlyOnChange) {
+    Stepper& s = *rig.stepper;
+    s.stop(1);
+    rig.model().writes();
+    s.moveAbsolute(1, 100000, 20000);
+    auto w = rig.model().writes();
+    EXPECT_EQ(countWrites(w, 0x45, 1000), 1u);  // V1 back after the stop
+    EXPECT_EQ(countWrites(w, 0x46, 3000), 1u);
+    EXPECT_EQ(countWrites(w, 0x4D, 100000), 1u);
+    EXPECT_EQ(countWrites(w, 0x30), 0u);  // the pan leaves the tilt current alone
+    s.moveAbsolute(1, 100000, 20000);
+    w = rig.model().writes();
+    EXPECT_EQ(countWrites(w, 0x4D), 0u);
+    EXPECT_EQ(countWrites(w, 0x45), 0u);
+    s.moveAbsolute(0, 300000, 20000);
+    w = rig.model().writes();
+    EXPECT_EQ(countWrites(w, 0x30, Stepper::kTiltCurrentMoving), 1u);
+    ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x41) == 100000u; }, 10s));
+    EXPECT_EQ(s.moveAbsolute(2, 0, 1), Stepper::kBadMotor);
+    EXPECT_EQ(s.rotate(-1, 1), Stepper::kBadMotor);
+}
+
+TEST_F(Homed, TerminationStopsPanThenTiltAndNamesTheSignal) {
+    Stepper& s = *rig.stepper;
+    s.rotate(1, 50000);
+    s.rotate(0, -20000);
+    rig.model().writes();
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    SignalWatcher::respond(SIGTERM, out);
+    std::fclose(out);
+    EXPECT_EQ(std::string(text, size), "\nSIGTERM\n");
+    std::free(text);
+    const auto w = rig.model().writes();
+    const auto panStop = std::find_if(w.begin(), w.end(), [](const auto& x) { return x.reg == 0x40 && x.value == 1; });
+    const auto tiltStop = std::find_if(w.begin(), w.end(), [](const auto& x) { return x.reg == 0x20 && x.value == 1; });
+    ASSERT_NE(panStop, w.end());
+    ASSERT_NE(tiltStop, w.end());
+    EXPECT_LT(panStop - w.begin(), tiltStop - w.begin());
+    // Closed, the stepper no longer answers for the signal.
+    s.close();
+    rig.model().writes();
+    FILE* sink = std::fopen("/dev/null", "w");
+    SignalWatcher::respond(SIGINT, sink);
+    std::fclose(sink);
+    EXPECT_TRUE(rig.model().writes().empty());
+}
+
+TEST(StepperStart, FixedLimitsWithoutTheSwitchSearch) {
+    StepperRig rig(StepperRig::quietSettings(), 0);
+    ASSERT_TRUE(rig.begin());
+    ASSERT_TRUE(rig.waitFor([&] { return rig.stepper->limit_state == 0; }, 10s));
+    Stepper& s = *rig.stepper;
+    EXPECT_EQ(s.pan_left, -4000000);
+    EXPECT_EQ(s.pan_right, 4000000);
+    EXPECT_EQ(s.tilt_up, 500000);
+    EXPECT_EQ(s.tilt_down, -500000);
+    EXPECT_EQ(s.pan_center, 1);  // where the start left XACTUAL
+    EXPECT_EQ(s.tilt_center, 1);
+    EXPECT_EQ(rig.model().peek(0x34), 0x8ACu);
+    EXPECT_EQ(rig.model().peek(0x54), 0x8ACu);
+    EXPECT_EQ(rig.model().microsteps(1), 0.0);  // nothing moved
+    EXPECT_EQ(rig.output().find("Successfully initialized"), std::string::npos);
+}
+
+TEST(StepperStart, PanSearchTravelFollowsTheDegreeMode) {
+    const struct {
+        int32_t degree, travel;
+    } cases[] = {{90, 800000}, {350, 3100000}, {150, 1350000}, {200, 1350000}, {0, 1550000}};
+    sim::VirtualCamera camera(StepperRig::quietSettings());
+    auto hw = std::make_shared<hardware>(camera.platform());
+    for (const auto& c : cases) {
+        Stepper s(hw, 1, nullptr, c.degree, 1.0f, camera.platform());
+        EXPECT_EQ(s.pan_search_pos, c.travel) << c.degree;
+        EXPECT_EQ(s.pan_search_neg, -c.travel) << c.degree;
+    }
+}
+
+TEST(StepperStart, SpeedTableAppliesTheSpeedUpAboveSeventeen) {
+    sim::VirtualCamera camera(StepperRig::quietSettings());
+    Stepper s(nullptr, 1, nullptr, 90, 1.6f, camera.platform());
+    EXPECT_EQ(s.speedFromIndex(1, 17), 75000u);
+    EXPECT_EQ(s.speedFromIndex(1, 24), 400000u);
+    EXPECT_EQ(s.speedFromIndex(0, 18), 153600u);
+    EXPECT_EQ(s.speedFromIndex(0, 0), 0u);
+    EXPECT_EQ(s.speedFromIndex(0, 99), 400000u);  // clamped, not read past the table
+    s.setMaxSpeedUp(1.0f);
+    EXPECT_EQ(s.speedFromIndex(1, 24), 250000u);
+    EXPECT_EQ(s.panHomingSpeed(), 143000u);
+}
+
+TEST(StepperFaults, DeadBusFailsTheHandshakeAndStartsNothing) {
+    StepperRig rig;
+    rig.model().setDeadBus(true);
+    LogCapture log(3);
+    EXPECT_FALSE(rig.begin());
+    EXPECT_FALSE(rig.stepper->isOpen());
+    EXPECT_NE(log.text().find("M1: Handshake failed: got ff ff ff ff after first set\n"), std::string::npos);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(rig.stepper->limit_state, -1);
+    EXPECT_EQ(rig.model().microsteps(1), 0.0);
+}
+
+TEST(StepperFaults, FailingControllerFailsTheHandshakeBySendReceive) {
+    StepperRig rig;
+    rig.model().setBusError(true);
+    LogCapture log(3);
+    EXPECT_FALSE(rig.begin());
+    EXPECT_EQ(log.text(), "SPI send/receive: Input/output errorM1: Handshake failed: send/receive\n");
+    EXPECT_FALSE(rig.stepper->isOpen());
+}
+
+TEST(StepperFaults, CorruptedEchoFailsTheWriteAndKeepsTheShadow) {
+    StepperRig rig;
+    ASSERT_TRUE(rig.stepper->open("/dev/spidev32766.0"));
+    Stepper& s = *rig.stepper;
+    ASSERT_TRUE(s.writeRegister(0x27, 5000));
+    rig.model().corruptEchoes(1);
+    LogCapture log(2);
+    EXPECT_FALSE(s.writeRegister(0x27, 7000));
+    uint32_t value = 0;
+    EXPECT_TRUE(s.readRegister(0x27, value));
+    EXPECT_EQ(value, 5000u);
+    EXPECT_NE(log.text().find("SET TMC5041@0x0027 = 7000 (0x00001b58) ["), std::string::npos);
+    EXPECT_NE(log.text().find("] error\n"), std::string::npos);
+    // The chip did take the value; only the confirmation was lost.
+    EXPECT_EQ(rig.model().peek(0x27), 7000u);
+}
+
+TEST(StepperShutdown, CloseMidHomingIsPromptAndStartsNoControlThread) {
+    for (auto delay : {200ms, 1400ms, 2500ms}) {  // escape sleep, pan search, tilt switch wait
+        StepperRig rig;
+        ASSERT_TRUE(rig.begin());
+        std::this_thread::sleep_for(delay);
+        const auto start = std::chrono::steady_clock::now();
+        rig.stepper->close();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 150ms) << delay.count();
+        EXPECT_EQ(rig.stepper->limit_state, -1);
+        // Both motors were told to stop (velocity mode, VMAX 0) and come to rest.
+        EXPECT_EQ(rig.model().peek(0x40), 1u);
+        EXPECT_EQ(rig.model().peek(0x20), 1u);
+        EXPECT_TRUE(rig.waitFor([&] { return rig.model().peek(0x42) == 0 && rig.model().peek(0x22) == 0; }, 2s));
+    }
+}

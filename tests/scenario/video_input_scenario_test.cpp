@@ -1,0 +1,276 @@
+// The video input end to end on the simulator: tracking, capture and the HDMI monitor together.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "hw/hardware.h"
+#include "media/track.h"
+#include "media/video_capture.h"
+#include "media/video_compress.h"
+#include "status/hdmi.h"
+#include "status/hdmi_edid.h"
+#include "support/child_process.h"
+#include "support/log_capture.h"
+#include "virtual_camera.h"
+
+using namespace std::chrono_literals;
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+sim::SimSettings withInput(const std::string& input, int port = 0) {
+    sim::SimSettings s;
+    s.httpPort = port;
+    s.input = input;
+    return s;
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = clock_type::now() + limit;
+    while (!done()) {
+        if (clock_type::now() > end) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// The media objects the entry creates for the video input, in its order.
+class Rig {
+public:
+    explicit Rig(const std::string& input, bool monitor = true, bool full_only = false, int port = 0)
+        : camera(withInput(input, port)) {
+        platform::install(camera.platform());
+        hw = std::make_shared<hardware>(camera.platform());
+        compressor = std::make_shared<video_compress>(hw, nullptr);
+        capture = std::make_shared<video_capture>(hw, compressor, full_only);
+        capture->start();
+        tracking = std::make_shared<track>(hw, capture, nullptr);
+        compressor->enable();
+        capture->enable();
+        if (monitor) receiver_monitor = std::make_shared<hdmi>(hw, camera.platform());
+    }
+    ~Rig() {
+        receiver_monitor.reset();
+        tracking.reset();
+        capture.reset();
+        compressor.reset();
+        hw.reset();
+        platform::install(nullptr);
+    }
+    void setInput(const std::string& input) { camera.video().input().set(*sim::InputFormat::parse(input)); }
+    uint64_t pairs() const { return compressor->pairs_received(); }
+    bool monitorRunning(uint32_t format, std::chrono::milliseconds limit = 4000ms) {
+        return waitFor([&] { return receiver_monitor->get_state() == 3 && receiver_monitor->get_format() == format; },
+                       limit);
+    }
+
+    sim::VirtualCamera camera;
+    std::shared_ptr<hardware> hw;
+    std::shared_ptr<video_compress> compressor;
+    std::shared_ptr<video_capture> capture;
+    std::shared_ptr<track> tracking;
+    std::shared_ptr<hdmi> receiver_monitor;
+};
+
+class Stdout {
+public:
+    Stdout() { testing::internal::CaptureStdout(); }
+    ~Stdout() {
+        if (!taken) testing::internal::GetCapturedStdout();
+    }
+    std::string take() {
+        taken = true;
+        return testing::internal::GetCapturedStdout();
+    }
+
+private:
+    bool taken = false;
+};
+}  // namespace
+
+TEST(VideoInputScenario, EachSourceGivesItsSignalLineCaptureAndHdmiFormat) {
+    const struct {
+        const char* input;
+        const char* line;
+        int width, height, stride, preview_width, preview_height;
+        double rate;           // pairs per second
+        double preview_share;  // previews per pair
+        uint32_t hdmi_format;
+    } cases[] = {
+        {"1080p59.94", "Signal : 1920x1080p59 1\n", 1920, 1080, 3840, 640, 360, 59.94, 0.5, 17},
+        {"1080p50", "Signal : 1920x1080p50 1\n", 1920, 1080, 3840, 640, 360, 50, 0.5, 15},
+        {"1080i59.94", "Signal : 1920x540p59 1\n", 1920, 540, 3840, 640, 180, 59.94, 1, 6},
+        {"720p60", "Signal : 1280x720p60 1\n", 1280, 720, 2560, 640, 360, 60, 0.5, 9},
+        {"576i", "Signal : 0x0p50 0\n", 0, 0, 0, 0, 0, 0, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        Stdout out;
+        Rig rig(c.input);
+        ASSERT_TRUE(rig.monitorRunning(c.hdmi_format));
+        const uint64_t first = rig.pairs();
+        const uint64_t sentBefore = rig.camera.video().capture().fieldsSent();
+        const auto since = clock_type::now();
+        std::this_thread::sleep_for(500ms);
+        const double seconds = std::chrono::duration<double>(clock_type::now() - since).count();
+        const uint64_t counted = rig.pairs() - first;
+        const uint64_t sent = rig.camera.video().capture().fieldsSent() - sentBefore;
+        const auto pair = rig.compressor->latest_pair();
+        rig.receiver_monitor.reset();
+        const std::string text = out.take();
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        EXPECT_NE(text.find("HDMI detected"), std::string::npos);
+        EXPECT_NE(text.find("YUV422"), std::string::npos);
+        if (c.rate == 0) {
+            EXPECT_EQ(counted, 0u);
+            continue;
+        }
+        // Every picture the source sent becomes a pair (a slow machine makes the source skip, not
+        // the capture), and never more than the source's rate.
+        EXPECT_GE(counted + 2, sent);
+        EXPECT_GT(counted, 0u);
+        EXPECT_LE(counted, c.rate * seconds * 1.1 + 1);
+        ASSERT_TRUE(pair);
+        EXPECT_EQ(pair->full->width, c.width);
+        EXPECT_EQ(pair->full->height, c.height);
+        EXPECT_EQ(pair->full->stride, c.stride);
+        EXPECT_NE(pair->full->timecode, 0);
+        const auto window = rig.hw->layout().get_raw();
+        EXPECT_GE(pair->full->address, window.offset);
+        EXPECT_LE(uint64_t{pair->full->address} + uint64_t(c.stride) * c.height, uint64_t{window.offset} + window.size);
+        const double share = double(rig.compressor->previews_received()) / double(rig.pairs());
+        EXPECT_NEAR(share, c.preview_share, 0.1);
+        // What the engine wrote matches what the application asked for.
+        const auto written = rig.camera.video().capture().full().counters();
+        EXPECT_EQ(written.lastWidth, c.width);
+        EXPECT_EQ(written.lastHeight, c.height);
+        EXPECT_EQ(written.lastStride, c.stride);
+        const auto preview = rig.camera.video().capture().preview().counters();
+        EXPECT_EQ(preview.lastWidth, c.preview_width);
+        EXPECT_EQ(preview.lastHeight, c.preview_height);
+    }
+}
+
+TEST(VideoInputScenario, FullOnlyCapturesNoPreviewAndFieldsAlternate) {
+    Rig rig("1080i50", false, true);
+    ASSERT_TRUE(waitFor([&] { return rig.pairs() >= 6; }, 2000ms));
+    EXPECT_EQ(rig.compressor->previews_received(), 0u);
+    EXPECT_EQ(rig.camera.video().capture().preview().counters().captured, 0u);
+    int last = -1, alternations = 0;
+    for (int i = 0; i < 6; ++i) {
+        const uint64_t n = rig.pairs();
+        ASSERT_TRUE(waitFor([&] { return rig.pairs() > n; }, 500ms));
+        const int field = rig.compressor->latest_pair()->full->field;
+        EXPECT_TRUE(field == 0 || field == 1);
+        alternations += last >= 0 && field != last;
+        last = field;
+    }
+    EXPECT_GE(alternations, 4);
+}
+
+TEST(VideoInputScenario, ChangingTheSourceWhileRunningReconfiguresCapture) {
+    Stdout out;
+    Rig rig("1080p59.94");
+    ASSERT_TRUE(rig.monitorRunning(17));
+    const uint64_t restarts = rig.camera.video().capture().full().counters().idleStarts;
+    rig.setInput("720p60");
+    ASSERT_TRUE(waitFor([&] { return rig.compressor->latest_pair()->full->width == 1280; }, 2000ms));
+    EXPECT_GT(rig.camera.video().capture().full().counters().idleStarts, restarts);
+    EXPECT_EQ(rig.capture->get_signal().width, 1280);
+    ASSERT_TRUE(rig.monitorRunning(9));
+    const uint64_t n = rig.pairs();
+    ASSERT_TRUE(waitFor([&] { return rig.pairs() >= n + 10; }, 1000ms));
+    EXPECT_EQ(rig.camera.video().capture().full().counters().clipped, 0u);
+    rig.receiver_monitor.reset();
+    const std::string text = out.take();
+    EXPECT_NE(text.find("Signal : 1920x1080p59 1\n"), std::string::npos);
+    EXPECT_NE(text.find("Signal : 1280x720p60 1\n"), std::string::npos);
+}
+
+TEST(VideoInputScenario, LosingAndRegainingTheSignal) {
+    Stdout out;
+    Rig rig("720p60");
+    ASSERT_TRUE(rig.monitorRunning(9));
+    rig.setInput("none");
+    ASSERT_TRUE(waitFor([&] { return rig.capture->get_signal().valid == 0; }, 500ms));
+    ASSERT_TRUE(waitFor([&] { return rig.receiver_monitor->get_state() == 0; }, 500ms));
+    EXPECT_EQ(rig.receiver_monitor->get_format(), 0u);
+    const uint64_t stalled = rig.pairs();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(rig.pairs(), stalled);
+    rig.setInput("720p60");
+    ASSERT_TRUE(waitFor([&] { return rig.pairs() >= stalled + 10; }, 2000ms));
+    ASSERT_TRUE(rig.monitorRunning(9));
+    rig.receiver_monitor.reset();
+    const std::string text = out.take();
+    EXPECT_NE(text.find("Signal : 0x0p59 0\n"), std::string::npos);
+    const std::string line = "Signal : 1280x720p60 1\n";
+    EXPECT_NE(text.find(line), text.rfind(line));  // at start and again when the source returns
+}
+
+TEST(VideoInputScenario, MonitorRidesOutI2cErrorsAndLoadsTheEdid) {
+    LogCapture quiet(0);
+    Rig rig("1080p50", true);
+    ASSERT_TRUE(rig.monitorRunning(15));
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(rig.camera.fpga().peek(1152 + static_cast<uint32_t>(i)), edid_word(hdmi_edid(), i)) << i;
+    EXPECT_EQ(rig.camera.fpga().peek(1024), 1u);
+    rig.camera.video().receiver().failTransfers(-1);
+    ASSERT_TRUE(waitFor([&] { return rig.receiver_monitor->get_state() == 0; }, 1000ms));
+    EXPECT_NE(quiet.text().find("ioctl(I2C_RDWR) in i2c_read: "), std::string::npos);
+    rig.camera.video().receiver().failTransfers(0);
+    ASSERT_TRUE(rig.monitorRunning(15));
+}
+
+TEST(VideoInputScenario, ShutdownWithoutSignalIsBounded) {
+    Rig rig("none");
+    std::this_thread::sleep_for(150ms);
+    auto timed = [](auto& object) {
+        const auto start = clock_type::now();
+        object.reset();
+        return clock_type::now() - start;
+    };
+    EXPECT_LT(timed(rig.receiver_monitor), 150ms);
+    EXPECT_LT(timed(rig.tracking), 250ms);
+    EXPECT_LT(timed(rig.capture), 250ms);
+}
+
+TEST(VideoInputScenario, CaptureDestroyedBeforeEnableDoesNotHang) {
+    sim::VirtualCamera camera(withInput("720p60"));
+    platform::install(camera.platform());
+    auto hw = std::make_shared<hardware>(camera.platform());
+    auto compressor = std::make_shared<video_compress>(hw, nullptr);
+    auto capture = std::make_shared<video_capture>(hw, compressor, false);
+    capture->start();
+    std::this_thread::sleep_for(20ms);
+    const auto start = clock_type::now();
+    capture.reset();
+    EXPECT_LT(clock_type::now() - start, 100ms);
+    EXPECT_EQ(camera.video().capture().full().counters().idleStarts, 0u);
+    platform::install(nullptr);
+}
+
+TEST(VideoInputScenario, HttpApiChangesTheSourceAndReportsIt) {
+    const int port = freeLoopbackPort();
+    Rig rig("720p50", false, false, port);
+    ASSERT_TRUE(rig.camera.serve());
+    ASSERT_TRUE(waitFor([&] { return rig.pairs() >= 3; }, 1000ms));
+    httplib::Client client("127.0.0.1", port);
+    auto bad = client.Post("/input", "1080p61", "text/plain");
+    ASSERT_TRUE(bad);
+    EXPECT_EQ(bad->status, 400);
+    auto good = client.Post("/input", "1080p50\n", "text/plain");
+    ASSERT_TRUE(good);
+    EXPECT_EQ(good->status, 200);
+    ASSERT_TRUE(waitFor([&] { return rig.capture->get_signal().rate_n == 50000; }, 1000ms));
+    const auto state = nlohmann::json::parse(httpGet(port, "/state"));
+    EXPECT_EQ(state["input"], "1080p50");
+    EXPECT_GT(state["capture"]["frames"].get<uint64_t>(), 0u);
+    EXPECT_GE(state["capture"]["restarts"].get<uint64_t>(), 1u);
+    EXPECT_TRUE(state["hdmi"]["state"] == "detected" || state["hdmi"]["state"] == "stable");
+    EXPECT_TRUE(state["hdmi"].contains("format"));
+}

@@ -1,0 +1,11 @@
+// A POST on 127.0.0.1 for the HTTP API tests.
+#pragma once
+
+#include <string>
+
+struct HttpReply {
+    int status = 0;  // 0 when nothing answered
+    std::string body;
+};
+
+HttpReply httpPost(int port, const std::string& path, const std::string& body);

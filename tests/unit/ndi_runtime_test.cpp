@@ -1,0 +1,154 @@
+// The NDI runtime loader against runtimes of our own: every call reaches its own symbol,
+// and a missing file or call ends in "Cannot run NDI!".
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "media/network_send.h"
+#include "platform/linux_platform.h"
+#include "platform/ndi_runtime.h"
+#include "support/log_capture.h"
+
+namespace {
+const std::string kComplete = std::string(FAKE_NDI_DIR) + "/libndi.so.5";
+const std::string kIncomplete = std::string(FAKE_NDI_INCOMPLETE_DIR) + "/libndi.so.5";
+
+// Sets (or with nullopt removes) an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name_, const std::optional<std::string>& value) : name(name_) {
+        if (const char* old = std::getenv(name)) saved = old;
+        if (value) setenv(name, value->c_str(), 1);
+        else unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (saved) setenv(name, saved->c_str(), 1);
+        else unsetenv(name);
+    }
+
+private:
+    const char* name;
+    std::optional<std::string> saved;
+};
+
+// What the fake runtime recorded, read back through its capture call.
+std::string journal(platform::NdiLibrary& lib, ndi::send_instance instance, uint32_t timeout = 7) {
+    ndi::metadata_frame frame;
+    EXPECT_EQ(lib.NDIlib_send_capture(instance, &frame, timeout), ndi::frame_type::metadata);
+    std::string text(frame.p_data, size_t(frame.length));
+    lib.NDIlib_send_free_metadata(instance, &frame);
+    return text;
+}
+}  // namespace
+
+TEST(NdiRuntime, ResolvesEveryCallToItsOwnSymbol) {
+    std::string error;
+    auto lib = platform::NdiRuntime::load(kComplete, error);
+    ASSERT_TRUE(lib) << error;
+    EXPECT_EQ(lib->path(), kComplete);
+    ASSERT_TRUE(lib->NDIlib_initialize());
+
+    ndi::send_create create;
+    create.p_ndi_name = "PTZ";
+    create.clock_audio = true;
+    const auto instance = lib->NDIlib_send_create_v2(&create, "{}");
+    ASSERT_NE(instance, nullptr);
+
+    char text[] = "<caps/>";
+    ndi::metadata_frame caps;
+    caps.p_data = text;
+    lib->NDIlib_send_add_connection_metadata(instance, &caps);
+
+    ndi::video_frame_v2 video;
+    video.xres = 640;
+    video.yres = 360;
+    video.frame_rate_N = 60000;
+    video.frame_rate_D = 1001;
+    EXPECT_EQ(lib->NDIlib_send_get_target_frame_size(instance, &video), 640 * 360);
+    EXPECT_EQ(lib->NDIlib_send_get_q_factor(instance, &video), 59);
+    video.data_size_in_bytes = 1234;
+    video.timestamp = 99;
+    lib->NDIlib_send_send_video_async_v2(instance, &video);
+
+    int32_t samples[4] = {-5, 5, 0, 0};
+    ndi::audio_frame_interleaved_32s audio;
+    audio.no_samples = 2;
+    audio.p_data = samples;
+    lib->NDIlib_util_send_send_audio_interleaved_32s(instance, &audio);
+
+    EXPECT_EQ(journal(*lib, instance), "create PTZ {} 1 ca;meta <caps/> 0 synth;video 1234 99;audio 2 -5;timeout 7");
+
+    ndi::tally tally;
+    EXPECT_TRUE(lib->NDIlib_send_get_tally(instance, &tally, 501));
+    EXPECT_TRUE(tally.on_program);
+    EXPECT_TRUE(tally.on_preview);
+    EXPECT_FALSE(lib->NDIlib_send_get_tally(instance, &tally, 100));
+    EXPECT_FALSE(tally.on_program);
+
+    lib->NDIlib_send_destroy(instance);
+    EXPECT_EQ(journal(*lib, instance, 1),
+              "create PTZ {} 1 ca;meta <caps/> 0 synth;video 1234 99;audio 2 -5;free;destroy;timeout 1");
+    lib->NDIlib_destroy();
+}
+
+TEST(NdiRuntime, NamesTheMissingFileOrCall) {
+    std::string error;
+    EXPECT_FALSE(platform::NdiRuntime::load("/nonexistent/libndi.so.5", error));
+    EXPECT_NE(error.find("/nonexistent/libndi.so.5"), std::string::npos) << error;
+
+    EXPECT_FALSE(platform::NdiRuntime::load(kIncomplete, error));
+    EXPECT_EQ(error, kIncomplete + " lacks NDIlib_send_get_tally");
+}
+
+TEST(NdiRuntime, IsFoundThroughTheRuntimeFolderVariable) {
+    std::string error;
+    {
+        ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(FAKE_NDI_DIR));
+        auto lib = platform::NdiRuntime::find(error);
+        ASSERT_TRUE(lib) << error;
+        EXPECT_EQ(lib->path(), kComplete);
+    }
+    {
+        // The folder named is taken at its word: a broken runtime there is reported, not skipped.
+        ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(FAKE_NDI_INCOMPLETE_DIR));
+        EXPECT_FALSE(platform::NdiRuntime::find(error));
+        EXPECT_EQ(error, kIncomplete + " lacks NDIlib_send_get_tally");
+    }
+}
+
+TEST(NdiRuntime, CameraSenderComesUpOnTheRuntime) {
+    ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(FAKE_NDI_DIR));
+    auto camera = std::make_shared<platform::LinuxPlatform>();
+    EXPECT_EQ(camera->ndiLibrary(), camera->ndiLibrary()) << "loaded once";
+    network_send sender("{\"ndi\":{}}", "<ndi_capabilities/>", "PTZ", camera);
+    EXPECT_EQ(journal(sender.library(), sender.handle()),
+              "create PTZ {\"ndi\":{}} 1;meta <ndi_capabilities/> 0 synth;timeout 7");
+}
+
+TEST(NdiRuntime, CameraWithoutUsableRuntimeCannotRunNdi) {
+    const struct {
+        const char* dir;
+        const char* logged;
+    } cases[] = {
+        {FAKE_NDI_INCOMPLETE_DIR, "lacks NDIlib_send_get_tally"},
+        {"/nonexistent", "NDI runtime: cannot load libndi.so.5 ("},
+    };
+    for (const auto& c : cases) {
+        // Only a runtime in the named folder would do: hide any real one on this machine.
+        std::string error;
+        ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(c.dir));
+        if (std::string(c.dir) == "/nonexistent" && platform::NdiRuntime::find(error)) GTEST_SKIP() << "NDI installed";
+        LogCapture log(2);
+        auto camera = std::make_shared<platform::LinuxPlatform>();
+        try {
+            network_send sender("{}", "", "PTZ", camera);
+            ADD_FAILURE() << c.dir << ": constructed";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "Cannot run NDI!");
+        }
+        EXPECT_NE(log.text().find(c.logged), std::string::npos) << log.text();
+    }
+}

@@ -1,0 +1,261 @@
+// The "viscaPTZ" socket thread on the loopback interface: real sockets, replies, retries, stop.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "control/visca_framing.h"
+#include "control/visca_socket_thread.h"
+#include "support/fake_visca_target.h"
+#include "support/log_capture.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+using Bytes = std::vector<uint8_t>;
+
+uint16_t freeUdpPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address = ipv4Address(INADDR_ANY, 0);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// A test endpoint: a UDP socket bound to a port, with a receive that times out.
+class Endpoint {
+public:
+    explicit Endpoint(uint16_t port, uint32_t address = INADDR_LOOPBACK) : fd(socket(AF_INET, SOCK_DGRAM, 0)) {
+        const sockaddr_in local = ipv4Address(address, port);
+        bound = bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    }
+    ~Endpoint() { close(fd); }
+    Endpoint(const Endpoint&) = delete;
+    Endpoint& operator=(const Endpoint&) = delete;
+
+    void sendTo(uint16_t port, const Bytes& datagram) const {
+        const sockaddr_in to = ipv4Address(INADDR_LOOPBACK, port);
+        sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    std::optional<Bytes> receive(std::chrono::milliseconds timeout = 2000ms) const {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
+        Bytes buffer(2000);
+        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        if (n < 0) return std::nullopt;
+        buffer.resize(static_cast<size_t>(n));
+        return buffer;
+    }
+    bool bound = false;
+
+private:
+    int fd;
+};
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 3000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// Retries like a controller would while the thread is still opening its sockets.
+std::optional<Bytes> firstAnswer(const Endpoint& from, uint16_t port, const Bytes& datagram, const Endpoint& at) {
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        from.sendTo(port, datagram);
+        if (auto answer = at.receive(100ms)) return answer;
+    }
+    return std::nullopt;
+}
+
+Bytes command(uint32_t sequence, const Bytes& payload) { return visca::frame(visca::kTypeCommand, sequence, payload); }
+Bytes reply(uint32_t sequence, const Bytes& payload) { return visca::frame(visca::kTypeReply, sequence, payload); }
+
+NetInfo loopbackInfo() {
+    NetInfo info;
+    info.ip = {127, 0, 0, 1};
+    info.netmask = {255, 0, 0, 0};
+    info.gateway = derivedGateway(info.ip, info.netmask);
+    info.mac = {0x02, 0, 0, 0, 0, 0x07};
+    info.version_string = "2.4.6_150";
+    return info;
+}
+
+class SocketThread : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("PTZCAM_IFACE", "lo", 1);
+        ports = {freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort()};
+    }
+    void TearDown() override {
+        if (thread) thread->stop();
+        unsetenv("PTZCAM_IFACE");
+    }
+    void start(const std::string& device = "") {
+        thread.emplace(target, loopbackInfo(), ports, device);
+        thread->start();
+    }
+
+    FakeViscaTarget target;
+    ViscaPorts ports;
+    std::optional<ViscaSocketThread> thread;
+};
+}  // namespace
+
+TEST_F(SocketThread, NetworkCommandIsAnsweredAtTheReplyPortOfTheSender) {
+    Endpoint controller(ports.networkReply);
+    start();
+    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    controller.sendTo(ports.visca, command(0x01020304, {0x81, 0x01, 0x06, 0x01, 0x0A, 0x0B, 0x02, 0x03, 0xFF}));
+    EXPECT_EQ(controller.receive(), reply(0x01020304, {0x90, 0x41, 0xFF}));
+    EXPECT_EQ(controller.receive(), reply(0x01020304, {0x90, 0x51, 0xFF}));
+    ASSERT_EQ(target.commands().size(), 1u);
+    EXPECT_EQ(target.commands()[0].code, VISCA_PTZ_RIGHT);
+}
+
+TEST_F(SocketThread, BridgeCommandIsAnsweredOnTheWebReplyPort) {
+    Endpoint web(ports.bridgeReply);
+    Endpoint page(0);
+    start();
+    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    page.sendTo(ports.bridge, command(5, {0x82, 0x01, 0x7E, 0x01, 0x0A, 0x00, 0x02, 0xFF}));
+    EXPECT_EQ(web.receive(), reply(5, {0xA0, 0x41, 0xFF}));
+    EXPECT_EQ(web.receive(), reply(5, {0xA0, 0x51, 0xFF}));
+    ASSERT_EQ(target.commands().size(), 1u);
+    EXPECT_EQ(target.commands()[0].code, VISCA_PTZ_TALLY);
+    EXPECT_FLOAT_EQ(target.commands()[0].arg1, 1.0f);
+}
+
+TEST_F(SocketThread, MalformedDatagramsGetTheirExactAnswerOrNone) {
+    Endpoint controller(ports.networkReply);
+    start();
+    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    controller.sendTo(ports.visca, {});
+    controller.sendTo(ports.visca, Bytes(8, 0x01));
+    controller.sendTo(ports.visca, reply(1, {0x90, 0x41, 0xFF}));
+    controller.sendTo(ports.visca, visca::frame(visca::kTypeControlReply, 1, Bytes{0x01}));
+    // Longer than the receive buffer: cut to 1000 bytes, whose last is not 0xFF.
+    Bytes oversized = command(0x0A0B0C0D, Bytes(1492, 0x00));
+    oversized[8] = 0x81;
+    oversized.back() = 0xFF;
+    controller.sendTo(ports.visca, oversized);
+    const auto control = visca::controlReply(0x0A0B0C0D);
+    EXPECT_EQ(controller.receive(), Bytes(control.begin(), control.end()));
+    EXPECT_EQ(controller.receive(300ms), std::nullopt);
+    EXPECT_TRUE(target.commands().empty());
+}
+
+TEST_F(SocketThread, OnOneHostItNeverAnswersItsOwnReplies) {
+    ports.networkReply = ports.visca;  // as deployed: replies go to the VISCA port of the sender
+    LogCapture log(5);
+    Endpoint controller(0);
+    start();
+    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    controller.sendTo(ports.visca, visca::frame(visca::kTypeControlCommand, 3, Bytes{0x01}));
+    controller.sendTo(ports.visca, command(4, {0x81, 0x01, 0x06, 0x04, 0xFF}));
+    ASSERT_TRUE(waitFor([&] { return !target.commands().empty(); }));
+    std::this_thread::sleep_for(300ms);
+    thread->stop();
+    EXPECT_EQ(log.text().find("ctrl_fd sequency Err"), std::string::npos);
+    EXPECT_EQ(target.commands().size(), 1u);
+}
+
+TEST_F(SocketThread, DiscoveryIsBroadcastToTheSendersPort) {
+    const uint16_t clientPort = freeUdpPort();
+    Endpoint client(clientPort, INADDR_ANY);
+    start();
+    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    client.sendTo(ports.discovery, {});
+    const std::string enquiry = "\x02" "ENQ:network\xFF\x03";
+    client.sendTo(ports.discovery, Bytes(enquiry.begin(), enquiry.end()));
+    const auto info = client.receive();
+    ASSERT_TRUE(info);
+    const std::string text(info->begin(), info->end());
+    EXPECT_EQ(text.rfind("\x02MAC:02-00-00-00-00-07\xFF", 0), 0u) << text;
+    EXPECT_NE(text.find("\xFFGATEWAY:127.0.0.1\xFF"), std::string::npos);
+    EXPECT_NE(text.find("\xFFSOFTVERSION:2.4.6_150\xFF"), std::string::npos);
+    client.sendTo(ports.discovery, Bytes{'E', 'N', 'Q'});
+    const auto nak = client.receive();
+    ASSERT_TRUE(nak);
+    EXPECT_EQ(std::string(nak->begin(), nak->end()), "\x02NAK:02-00-00-00-00-07\xFF\x03");
+}
+
+TEST_F(SocketThread, ABusyPortIsRetriedWhileTheOthersServe) {
+    auto squatter = std::make_unique<Endpoint>(ports.bridge);
+    ASSERT_TRUE(squatter->bound);
+    LogCapture log(2);
+    Endpoint controller(ports.networkReply);
+    start();
+    // The network side serves while the bridge port is taken.
+    EXPECT_EQ(firstAnswer(controller, ports.visca, command(1, {0x81, 0x01, 0x06, 0x04, 0xFF}), controller),
+              reply(1, {0x90, 0x41, 0xFF}));
+    EXPECT_FALSE(thread->socketsOpen());
+    std::this_thread::sleep_for(1200ms);  // at least one more attempt
+    squatter.reset();
+    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    Endpoint web(ports.bridgeReply);
+    Endpoint page(0);
+    page.sendTo(ports.bridge, command(2, {0x82, 0x01, 0x06, 0x04, 0xFF}));
+    EXPECT_EQ(web.receive(), reply(2, {0xA0, 0x41, 0xFF}));
+    thread->stop();
+    EXPECT_EQ(log.text(), "Cannot bind LOOP UDP socket!\n");
+}
+
+TEST_F(SocketThread, AMissingInterfaceLeavesTheBridgeServingAndStopsPromptly) {
+    LogCapture log(2);
+    Endpoint web(ports.bridgeReply);
+    Endpoint page(0);
+    start("nosuchif9");
+    EXPECT_EQ(firstAnswer(page, ports.bridge, command(9, {0x82, 0x01, 0x06, 0x05, 0xFF}), web),
+              reply(9, {0xA0, 0x41, 0xFF}));
+    const auto before = std::chrono::steady_clock::now();
+    thread->stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    EXPECT_EQ(log.text(), "Fail to bind to eth0!\nFail to bind to eth0!\nFail to bind to eth0!\n");
+}
+
+TEST_F(SocketThread, StopIsBoundedBySelectPeriod) {
+    start();
+    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    const auto before = std::chrono::steady_clock::now();
+    thread->stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
+    EXPECT_FALSE(thread->socketsOpen());
+    // The ports are free again.
+    Endpoint rebind(ports.bridge);
+    EXPECT_TRUE(rebind.bound);
+}
+
+TEST_F(SocketThread, ServesTheSerialInputWhenItIsInUse) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    std::atomic<int> served{0};
+    std::atomic<bool> inUse{false};
+    thread.emplace(target, loopbackInfo(), ports);
+    thread->setSerialInput({[&] { return inUse.load() ? pipeFds[0] : -1; },
+                            [&] {
+                                char byte;
+                                if (read(pipeFds[0], &byte, 1) == 1) ++served;
+                            }});
+    thread->start();
+    ASSERT_EQ(write(pipeFds[1], "ab", 2), 2);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(served.load(), 0);
+    inUse = true;
+    EXPECT_TRUE(waitFor([&] { return served.load() == 2; }));
+    thread->stop();
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+}
