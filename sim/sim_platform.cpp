@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/fifo_schedule.h"
 #include "sim_uio.h"
 
@@ -29,6 +31,23 @@ std::unique_ptr<platform::DeviceFile> SimPlatform::openDevice(const std::string&
         return nullptr;
     }
     return found->second();
+}
+
+void SimPlatform::publishStatus(const std::string& group, StatusSource source) {
+    std::lock_guard lock(statusMutex);
+    if (source)
+        statusSources[group] = std::move(source);
+    else
+        statusSources.erase(group);
+}
+
+void SimPlatform::reportStatus(nlohmann::json& state) {
+    std::lock_guard lock(statusMutex);
+    for (const auto& [group, source] : statusSources) {
+        std::map<std::string, long long> values;
+        source(values);
+        for (const auto& [name, value] : values) state[group][name] = value;
+    }
 }
 
 bool SimPlatform::setRealtimePriority(int stepDown) {

@@ -6,7 +6,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+
+#include <nlohmann/json_fwd.hpp>
 
 #include "fpga_model.h"
 #include "ndi_standin.h"
@@ -30,11 +33,18 @@ public:
     std::shared_ptr<platform::NdiLibrary> ndiLibrary() override { return ndi; }
     std::shared_ptr<NdiStandIn> ndiStandIn() const { return ndi; }
 
+    // What the application publishes, read on demand into state[group][name].
+    void publishStatus(const std::string& group, StatusSource source) override;
+    void reportStatus(nlohmann::json& state);
+
 private:
     std::shared_ptr<FpgaModel> fpga;
     SimSettings settings;
     std::map<std::string, DeviceFactory> devices;
     std::shared_ptr<NdiStandIn> ndi;
+    // Held while a source is read, so a withdrawn source is never called afterwards.
+    std::mutex statusMutex;
+    std::map<std::string, StatusSource> statusSources;
 };
 
 }  // namespace sim

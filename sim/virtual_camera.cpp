@@ -18,6 +18,8 @@ VirtualCamera::VirtualCamera(const SimSettings& settings_)
         state["fpga"]["lamp"] = fpga->peek(1025);
         state["fpga"]["degree"] = fpga->peek(1026);
     });
+    // What the application publishes through the platform (the PTZ service's limits).
+    stateApi.addReporter([sim = simPlatform](nlohmann::json& state) { sim->reportStatus(state); });
     addNdiRoutes(stateApi, simPlatform->ndiStandIn());
     motionModel = std::make_shared<Tmc5041Model>(Tmc5041Model::Config{settings.head, settings.motionSpeed}, fpgaModel);
     simPlatform->addDevice("/dev/spidev32766.0",

@@ -8,6 +8,8 @@
 #include "app/log.h"
 #include "app/signal_watcher.h"
 #include "app/startup_settings.h"
+#include "app/version.h"
+#include "control/ptz.h"
 #include "hw/hardware.h"
 #include "media/network_send.h"
 #include "media/track.h"
@@ -67,9 +69,11 @@ int run(int argc, char** argv, std::shared_ptr<platform::Platform> platform) {
         capture->enable();
     }
     auto monitor = std::make_shared<hdmi>(hw, platform);
+    auto service = std::make_shared<ptz>(sender, hw, tracking, settings.pan_tilt_enabled, version_text, platform);
 
     wait_for_exit();
 
+    service.reset();  // first: its threads drive the head and read the others
     capture.reset();
     audio.reset();
     monitor.reset();

@@ -155,8 +155,10 @@ void video_compress::compress_frames() {
         logAt(3, "+");
         hw->enable_irq(hardware::ndi_enc);
         const bool whole = collect(*frame) == 0;
-        if (whole) queue_for_send(frame);
-        finish_pair(pair, frame, whole);
+        // The preview copy is taken before the frame goes: the copy thread writes into it.
+        auto copy = finish_pair(pair, *frame, whole);
+        if (whole) queue_for_send(std::move(frame));
+        if (copy) queue_for_send(std::move(copy));
     }
     logAt(4, "compress_frames thread done!\n");
 }
@@ -262,29 +264,30 @@ int video_compress::collect(frame_t& frame) {
     return slice_assembly::collect(frame, produced, cores, static_cast<uint8_t*>(hw->host_address(frame.out_offset)));
 }
 
-void video_compress::finish_pair(std::shared_ptr<video_capture::frame_pair_t>& pair,
-                                 const std::shared_ptr<frame_t>& done, bool sent) {
+std::shared_ptr<video_compress::frame_t> video_compress::finish_pair(
+    std::shared_ptr<video_capture::frame_pair_t>& pair, const frame_t& done, bool whole) {
     if (!pair->preview) {
         pair.reset();
-        return;
+        return nullptr;
     }
-    if (pair->preview->address != video_capture::no_buffer) return;  // its own picture comes next pass
-    // The preview engine is off and the preview is the full picture: send the same slices again.
-    // Not after an overflow: the slices are incomplete.
-    if (sent) {
-        auto copy = make_compressed_record(*pair->preview);
-        copy->quality = done->quality;
-        copy->qslot = done->qslot;
-        copy->out_offset = done->out_offset;
-        copy->core_area = done->core_area;
+    if (pair->preview->address != video_capture::no_buffer) return nullptr;  // its own picture comes next pass
+    // The preview engine is off and the preview is the full picture: send the same slices again,
+    // but not after an overflow, when the slices are incomplete.
+    std::shared_ptr<frame_t> copy;
+    if (whole) {
+        copy = make_compressed_record(*pair->preview);
+        copy->quality = done.quality;
+        copy->qslot = done.qslot;
+        copy->out_offset = done.out_offset;
+        copy->core_area = done.core_area;
         for (int i = 0; i < 4; ++i) {
-            copy->slice_len[i] = done->slice_len[i];
-            copy->slice_ptr[i] = done->slice_ptr[i];
-            copy->header[i] = done->header[i];
-            copy->trailer[i] = done->trailer[i];
+            copy->slice_len[i] = done.slice_len[i];
+            copy->slice_ptr[i] = done.slice_ptr[i];
+            copy->header[i] = done.header[i];
+            copy->trailer[i] = done.trailer[i];
         }
-        copy->size = done->size;
-        queue_for_send(std::move(copy));
+        copy->size = done.size;
     }
     pair.reset();
+    return copy;
 }

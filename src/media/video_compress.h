@@ -59,8 +59,9 @@ private:
     void program_cores(const frame_t& frame, uint32_t source);
     void start_cores();
     int collect(frame_t& frame);
-    void finish_pair(std::shared_ptr<video_capture::frame_pair_t>& pair, const std::shared_ptr<frame_t>& done,
-                     bool sent);
+    // Drops a pair that is done; returns the preview copy of `done` when the preview has no picture.
+    std::shared_ptr<frame_t> finish_pair(std::shared_ptr<video_capture::frame_pair_t>& pair, const frame_t& done,
+                                         bool whole);
     void queue_for_send(std::shared_ptr<frame_t> frame);
     void dispatch(std::shared_ptr<frame_t> frame);
     void enqueue_stop(std::shared_ptr<video_capture::frame_pair_t> pair);

@@ -2,6 +2,8 @@
 // Linux devices, or the simulator's models. Decided once, in main.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -26,6 +28,12 @@ public:
 
     // The NDI library; one whose NDIlib_initialize fails when none can be had.
     virtual std::shared_ptr<NdiLibrary> ndiLibrary() = 0;
+
+    // Named values an object makes observable, read whenever asked; an empty source withdraws
+    // the group, and no read of it is under way once this returns. The simulator shows them
+    // in its state document; the camera has no reader for them.
+    using StatusSource = std::function<void(std::map<std::string, long long>& values)>;
+    virtual void publishStatus(const std::string& /*group*/, StatusSource /*source*/) {}
 };
 
 // Installed once by main before any object that uses it is created.

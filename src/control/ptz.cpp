@@ -1,0 +1,197 @@
+#include "control/ptz.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "app/config_parser.h"
+#include "app/log.h"
+#include "app/version.h"
+#include "control/command_loop.h"
+#include "hw/hardware.h"
+#include "media/network_send.h"
+#include "media/track.h"
+#include "motion/stepper.h"
+#include "platform/device_path.h"
+#include "platform/thread_name.h"
+
+namespace {
+constexpr uint32_t kDegreeBlock = 1024;
+constexpr uint32_t kDegreeRegister = 2;
+
+// The degree register code of a PtzLimitDegree value; unknown values run as 150.
+uint32_t degreeCode(int32_t degree) {
+    switch (degree) {
+        case 0: return 1;
+        case 90: return 2;
+        case 350: return 0;
+        default: return 4;
+    }
+}
+
+const char* flagText(bool value) { return value ? "true" : "false"; }
+}  // namespace
+
+ptz::ptz(std::shared_ptr<network_send> sender_, std::shared_ptr<hardware> hw_, std::shared_ptr<track> signal_,
+         bool limitCheck, const std::string& version, std::shared_ptr<platform::Platform> platform_,
+         ViscaPorts ports)
+    : config_path(platform::devicePath(kConfigFile)),
+      platform(std::move(platform_)),
+      sender(std::move(sender_)),
+      hw(std::move(hw_)),
+      signal(std::move(signal_)),
+      lamp(hw) {
+    for (auto& record : presets) record[0] = 0xFF;
+
+    const std::string cut = version.substr(0, version.find('_'));
+    std::printf("[ v%s ", cut.c_str());
+    std::fflush(stdout);
+    readNetworkInfo(net_info, cut);
+
+    const Settings settings = readConfiguration(limitCheck);
+    if (limitCheck)
+        std::printf("\n##KOVA (%d Degree) mode.\n\n", settings.limitDegree);
+    else
+        logAt(4, "\n##KOVA limit check disable mode.\n\n");
+    std::fflush(stdout);
+    selectDegreeMode(cut, settings);
+    startStepper(limitCheck, settings);
+    publishStatus();
+    startThreads(ports);
+}
+
+ptz::~ptz() {
+    logAt(5, "~ptz\n");
+    if (platform) platform->publishStatus("ptz", {});
+    stop_requested = true;
+    // viscaPTZ uses this object: it goes before anything it reads.
+    if (visca) visca->stop();
+    ring.push({PTZ_QUIT, 0, 0});
+    if (queue_thread.joinable()) queue_thread.join();
+    visca.reset();
+    motionOps.reset();
+    stepper.reset();
+    signal.reset();
+    hw.reset();
+    sender.reset();
+}
+
+ptz::Settings ptz::readConfiguration(bool& limitCheck) const {
+    Settings s;
+    configParser config(config_path);
+    if (!config.ready) {
+        std::puts("configParser Err\r");
+        return s;
+    }
+    uint32_t degree = static_cast<uint32_t>(s.limitDegree);
+    config.getValue("PtzLimitDegree", degree);
+    s.limitDegree = static_cast<int32_t>(degree);
+    config.getValue("PtzMaxSpeedUp", s.maxSpeedUp);
+    auto isTrue = [&config](const char* key) {
+        std::string text;
+        config.getValue(key, text);
+        return text == "true";
+    };
+    const bool limitEnable = isTrue("LimitChkEnable");
+    if (limitEnable) limitCheck = true;  // "false" does not clear what the command line asked
+    s.qcMode = isTrue("PTZ_QC_ENABLE");
+    s.panReverse = isTrue("PAN_REVERSE");
+    s.tiltReverse = isTrue("TILT_REVERSE");
+
+    logAt(2, "%s read success.\n", config_path.c_str());
+    logAt(5, "PtzLimitDegree %d\n", s.limitDegree);
+    logAt(5, "LimitChkEnable %s\n", flagText(limitEnable));
+    logAt(5, "PTZ_QC_ENABLE %s\n", flagText(s.qcMode));
+    logAt(5, "PtzMaxSpeedUp %f\n", static_cast<double>(s.maxSpeedUp));
+    logAt(5, "PAN_REVERSE %s\n", flagText(s.panReverse));
+    logAt(5, "TILT_REVERSE %s\n", flagText(s.tiltReverse));
+
+    if (s.limitDegree != 0) std::printf("\n KOVA PTZ Limit Degree %d!\r\n", s.limitDegree);
+    if (limitCheck) std::puts("\n KOVA PTZ Limit Check Enable\r");
+    if (s.qcMode) std::puts("\n\n KOVA PTZ QC MODE!!!!!!!");
+    if (s.maxSpeedUp > 1.6f) s.maxSpeedUp = 1.6f;
+    std::printf("\n KOVA PTZ PtzMaxSpeedUp!!!!!!! (%f)\n", static_cast<double>(s.maxSpeedUp));
+    if (s.panReverse) std::puts("\n KOVA PTZ PAN_REVERSE!!!!!!!");
+    if (s.tiltReverse) std::puts("\n KOVA PTZ TILT_REVERSE!!!!!!!");
+    return s;
+}
+
+void ptz::selectDegreeMode(const std::string& version, const Settings& settings) {
+    limit_degree = settings.limitDegree;
+    hw->write32(kDegreeBlock, kDegreeRegister, degreeCode(settings.limitDegree));
+    net_info.version_string =
+        marked_version(version, settings.limitDegree, settings.panReverse || settings.tiltReverse);
+    std::printf("\nKOVA Version v%s\n\n", net_info.version_string.c_str());
+    std::fflush(stdout);
+}
+
+void ptz::startStepper(bool limitCheck, const Settings& settings) {
+    stepper = std::make_shared<Stepper>(hw, static_cast<uint8_t>(limitCheck ? 1 : 0), nullptr, settings.limitDegree,
+                                        settings.maxSpeedUp, platform);
+    motionOps = std::make_unique<PtzMotion>(stepper, config_path);
+    motionOps->pan_reverse = settings.panReverse ? 1 : 0;
+    motionOps->tilt_reverse = settings.tiltReverse ? 1 : 0;
+    motionOps->qc_mode = settings.qcMode ? 1 : 0;
+    motionOps->max_speed_up = settings.maxSpeedUp;
+    if (!stepper->begin(kSpiDevice)) logAt(2, "Error TMC5041 Motor intialize falied.\n");
+}
+
+// The homed limits, for whoever watches the camera (the simulator's state document).
+void ptz::publishStatus() {
+    if (!platform) return;
+    platform->publishStatus("ptz", [s = stepper.get()](std::map<std::string, long long>& values) {
+        values["limit_state"] = s->limit_state.load();
+        values["pan_center"] = s->pan_center.load();
+        values["tilt_center"] = s->tilt_center.load();
+        values["pan_left"] = s->pan_left.load();
+        values["pan_right"] = s->pan_right.load();
+        values["tilt_up"] = s->tilt_up.load();
+        values["tilt_down"] = s->tilt_down.load();
+    });
+}
+
+void ptz::startThreads(ViscaPorts ports) {
+    visca = std::make_unique<ViscaSocketThread>(*this, net_info, ports);
+    visca->start();
+    queue_thread = std::thread([this] {
+        set_thread_name("queuePTZ");
+        runCommandLoop(ring, stop_requested, [this](const PtzCommand& command) { execute(command); });
+    });
+}
+
+void ptz::pushCommand(const PtzCommand& command) { ring.push(command); }
+
+int ptz::limitState() { return stepper->limit_state.load(); }
+
+HeadLimits ptz::headLimits() {
+    const Stepper& s = *stepper;
+    return {s.pan_center.load(), s.tilt_center.load(), s.pan_left.load(),
+            s.pan_right.load(),  s.tilt_up.load(),     s.tilt_down.load()};
+}
+
+int32_t ptz::actualPosition(int motor) {
+    uint32_t value = 0;
+    stepper->readRegister(tmc5041::reg(motor == kPanMotor ? Stepper::kPan : Stepper::kTilt, tmc5041::XACTUAL), value);
+    return static_cast<int32_t>(value);
+}
+
+void ptz::setPositionTargets(int32_t pan_target, int32_t tilt_target) {
+    stepper->pan_target = pan_target;
+    stepper->tilt_target = tilt_target;
+}
+
+// The decoder (viscaPTZ) and the preset operations share these bytes; each is one atomic byte.
+uint8_t ptz::presetSpeed(int index) {
+    if (index < 0 || index >= static_cast<int>(kPresets)) return 0;
+    return std::atomic_ref<uint8_t>(presets[static_cast<size_t>(index)][1]).load();
+}
+
+void ptz::setPresetSpeed(int index, uint8_t speed) {
+    if (index < 0 || index >= static_cast<int>(kPresets)) return;
+    std::atomic_ref<uint8_t>(presets[static_cast<size_t>(index)][1]).store(speed);
+}
+
+// Neither a zoom servo nor the MultiPort adapter is looked for yet: nothing is found.
+int ptz::zoomLimitRestart() { return 0; }
+
+int ptz::detectMultiPort() { return 0; }

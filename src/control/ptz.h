@@ -1,0 +1,101 @@
+// ptz: the camera's control service: owns the Stepper, the command ring and its queue thread,
+// the VISCA socket thread and the tally lamp, and executes every queued front-end command.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "control/command_ring.h"
+#include "control/net_info.h"
+#include "control/visca_socket_thread.h"
+#include "control/visca_target.h"
+#include "motion/ptz_motion.h"
+#include "platform/platform.h"
+#include "status/tally_lamp.h"
+
+class network_send;
+class hardware;
+class track;
+class Stepper;
+
+class ptz : public ViscaTarget {
+public:
+    static constexpr const char* kSpiDevice = "/dev/spidev32766.0";
+    static constexpr size_t kPresets = 10;
+    static constexpr size_t kPresetBytes = 12;
+
+    // limitCheck: false when started with -t. `ports`: where the VISCA socket thread listens.
+    ptz(std::shared_ptr<network_send> sender, std::shared_ptr<hardware> hw, std::shared_ptr<track> signal,
+        bool limitCheck, const std::string& version,
+        std::shared_ptr<platform::Platform> platform = platform::installed(), ViscaPorts ports = {});
+    ~ptz() override;
+    ptz(const ptz&) = delete;
+    ptz& operator=(const ptz&) = delete;
+
+    // ViscaTarget
+    void pushCommand(const PtzCommand& command) override;
+    int limitState() override;
+    HeadLimits headLimits() override;
+    int32_t actualPosition(int motor) override;
+    void setPositionTargets(int32_t pan_target, int32_t tilt_target) override;
+    uint8_t presetSpeed(int index) override;
+    void setPresetSpeed(int index, uint8_t speed) override;
+    int zoomLimitRestart() override;
+    int detectMultiPort() override;
+
+    // What queuePTZ does with one record.
+    void execute(const PtzCommand& command);
+
+    const NetInfo& networkInfo() const { return net_info; }
+    Stepper& stepperRef() { return *stepper; }
+    PtzMotion& motion() { return *motionOps; }
+    uint8_t tallyOn() const { return tally_on.load(); }
+    int whiteBalanceMode() const { return wb_mode.load(); }
+    int32_t limitDegree() const { return limit_degree; }
+
+private:
+    struct Settings {
+        int32_t limitDegree = 150;
+        bool qcMode = false;
+        float maxSpeedUp = 1.0f;
+        bool panReverse = false;
+        bool tiltReverse = false;
+    };
+
+    Settings readConfiguration(bool& limitCheck) const;
+    void selectDegreeMode(const std::string& version, const Settings& settings);
+    void startStepper(bool limitCheck, const Settings& settings);
+    void publishStatus();
+    void startThreads(ViscaPorts ports);
+
+    void executePanTilt(const PtzCommand& command);
+    void executeSetting(const PtzCommand& command);
+    void executeWhiteBalance(int32_t code);
+
+    NetInfo net_info;
+    std::string config_path;
+    std::shared_ptr<platform::Platform> platform;
+    std::shared_ptr<network_send> sender;
+    std::shared_ptr<hardware> hw;
+    std::shared_ptr<track> signal;
+    std::shared_ptr<Stepper> stepper;
+    std::unique_ptr<PtzMotion> motionOps;
+    std::unique_ptr<ViscaSocketThread> visca;
+    std::thread queue_thread;
+    std::atomic<bool> stop_requested{false};
+    CommandRing ring;
+    TallyLamp lamp;
+
+    std::atomic<int32_t> cam_power{2};
+    std::atomic<int32_t> focus_mode{2};
+    std::atomic<int32_t> exposure_mode{2};
+    std::atomic<int32_t> wb_mode{6};
+    std::atomic<uint8_t> tally_on{0};
+    // Byte 0 0xFF marks an empty record; byte 1 is the recall speed.
+    std::array<std::array<uint8_t, kPresetBytes>, kPresets> presets{};
+    int32_t limit_degree = 150;
+};

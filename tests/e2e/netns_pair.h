@@ -1,0 +1,37 @@
+// Two network namespaces joined by a veth pair: the camera's side is named eth0, the
+// controller's side carries a name unique to this test run. Both vanish with the object.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class NetnsPair {
+public:
+    static constexpr const char* kIp = "/usr/sbin/ip";
+
+    NetnsPair();
+    ~NetnsPair();
+    NetnsPair(const NetnsPair&) = delete;
+    NetnsPair& operator=(const NetnsPair&) = delete;
+
+    // False with `error` set when the pair could not be built (then nothing is left behind).
+    bool ready() const { return error.empty(); }
+
+    // Runs `work` on a thread that has entered the namespace (false when it could not);
+    // sockets it opens stay in that namespace.
+    static bool inside(const std::string& ns, const std::function<void()>& work);
+
+    std::string camera;      // namespace of the camera
+    std::string controller;  // namespace of the controller
+    std::string controllerLink;
+    std::string cameraIp = "10.77.5.2";
+    std::string controllerIp = "10.77.9.1";
+    int prefix = 16;
+    std::string cameraMac = "02:50:54:5a:0c:4d";
+    std::string error;
+
+private:
+    bool ip(const std::vector<std::string>& args);
+    void remove();
+};
