@@ -1,6 +1,7 @@
 // The encoder cores' registers, their job queue and the worker that codes and writes the slices.
 #include "encoder_cores.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -30,6 +31,11 @@ bool tableMatches(const std::array<uint16_t, 64>& table, int quality) {
         if (std::fabs(table[i] - expected) > 0.5 + 1e-9) return false;
     }
     return true;
+}
+
+int64_t steadyNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 uint32_t padded(size_t bytes) { return uint32_t((bytes + EncoderCores::kBusWord - 1) / EncoderCores::kBusWord * EncoderCores::kBusWord); }
@@ -99,7 +105,10 @@ void EncoderCores::start(int c) {
     }
     bool idle = true;
     for (int i = 0; i < coreCount; ++i) idle = idle && !core[size_t(i)].busy;
-    if (idle) ++batch;
+    if (idle) {
+        ++batch;
+        batchStarted = steadyNanos();
+    }
     Job job{c, k.generation, batch, {}, k.fault, {}, false};
     for (size_t i = 0; i < job.regs.size(); ++i) job.regs[i] = fpga.peek(kBlock + uint32_t(c) * kCoreWords + 3 + uint32_t(i));
     const uint32_t slot = job.regs[0] & 0xff;
@@ -140,6 +149,11 @@ EncoderCores::Counters EncoderCores::counters() const {
 std::string EncoderCores::lastError() const {
     std::lock_guard lock(mutex);
     return lastText;
+}
+
+std::vector<EncoderCores::BatchTiming> EncoderCores::batchTimings() const {
+    std::lock_guard lock(mutex);
+    return {timings.begin(), timings.end()};
 }
 
 void EncoderCores::error(const std::string& text) {
@@ -266,6 +280,8 @@ void EncoderCores::finish(const Job& job, const std::array<uint32_t, 4>& produce
         for (int i = 0; i < coreCount; ++i) all = all && !core[size_t(i)].busy && !core[size_t(i)].programmed;
         if (all) {
             ++stats.frames;
+            timings.push_back({job.regs[3], job.regs[4], batchStarted, steadyNanos()});
+            if (timings.size() > kTimings) timings.pop_front();
             raise = ((fpga.peek(kBlock) >> 16) & kIrqEnable) != 0;
         }
     }

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -49,6 +50,12 @@ public:
         uint64_t inexact = 0;     // jobs coded at a neighbouring quality the engine can reach
         int lastQuality = -1;
     };
+    // How long the cores took over a picture: first start to the last core done (steady clock).
+    struct BatchTiming {
+        uint32_t width = 0, height = 0;
+        int64_t startedNanos = 0, doneNanos = 0;
+    };
+    static constexpr size_t kTimings = 1024;
 
     EncoderCores(FpgaModel& fpga, int cores, RawWindow raw, RawWindow reserved);
     ~EncoderCores() override;
@@ -64,6 +71,7 @@ public:
     void inject(Fault fault, int core = 0);
     Counters counters() const;
     std::string lastError() const;
+    std::vector<BatchTiming> batchTimings() const;  // the most recent, oldest first
     void report(nlohmann::json& state) const;
     void shutdown();
 
@@ -107,6 +115,8 @@ private:
     Counters stats;
     std::string lastText;
     uint64_t batch = 0;  // new pictures start when every core is idle
+    int64_t batchStarted = 0;
+    std::deque<BatchTiming> timings;
     // The worker's encoding cache: one picture serves all cores of a batch.
     SpeedHqEncoder encoder;
     SpeedHqEncoder::Slices cached;

@@ -1,5 +1,7 @@
 #include "tmc5041_model.h"
 
+#include <algorithm>
+
 #include <time.h>
 
 #include <nlohmann/json.hpp>
@@ -63,7 +65,11 @@ bool Tmc5041Model::advanceLocked() {
     const auto elapsed = std::chrono::steady_clock::now() - epoch;
     const auto due = static_cast<uint64_t>(static_cast<double>(elapsed.count()) * ticksPerNanosecond);
     if (due <= ticksDone) return false;
-    const uint64_t ticks = due - ticksDone;
+    // Catch up at most 100 ms at a time: when the host cannot keep pace (a sanitizer,
+    // a loaded machine) the mechanics fall behind real time instead of spending ever
+    // longer catching up while the bus waits.
+    const auto most = static_cast<uint64_t>(1e8 * ticksPerNanosecond) + 1;
+    const uint64_t ticks = std::min(due - ticksDone, most);
     ticksDone = due;
     bool event = false;
     for (auto& m : motors) event |= m.advance(ticks);

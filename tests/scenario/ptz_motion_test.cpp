@@ -53,7 +53,16 @@ protected:
         return found == m.end() ? -1 : found->second;
     }
 
-    StepperRig rig;
+    static sim::SimSettings settings() {
+        sim::SimSettings s = StepperRig::quietSettings();
+        s.input = "none";  // no pictures to make: only the head matters here
+#ifdef __SANITIZE_THREAD__
+        s.motionSpeed = 1;  // the head model's catch-up costs too much host time there
+#endif
+        return s;
+    }
+
+    StepperRig rig{settings()};
     PtzMotion motion{std::shared_ptr<Stepper>(rig.stepper.get(), [](Stepper*) {}), "/nonexistent-dir/x/config.cfg"};
 };
 

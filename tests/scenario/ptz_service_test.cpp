@@ -22,6 +22,10 @@ sim::SimSettings fast() {
     sim::SimSettings s;
     s.httpPort = 0;
     s.motionSpeed = 60;
+#ifdef __SANITIZE_THREAD__
+    s.motionSpeed = 4;  // the head model's catch-up costs too much host time there
+#endif
+    s.input = "none";
     return s;
 }
 
@@ -59,7 +63,7 @@ protected:
         std::ifstream in(configDir() + "/config.cfg");
         return {std::istreambuf_iterator<char>(in), {}};
     }
-    bool homed() { return eventually([&] { return service->limitState() == 1; }, 10s); }
+    bool homed() { return eventually([&] { return service->limitState() == 1; }, 30s); }
     int32_t panTarget() { return static_cast<int32_t>(camera->motion().peek(reg(Stepper::kPan, XTARGET))); }
     int32_t tiltTarget() { return static_cast<int32_t>(camera->motion().peek(reg(Stepper::kTilt, XTARGET))); }
 

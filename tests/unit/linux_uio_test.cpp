@@ -332,13 +332,13 @@ TEST_F(LinuxUioIrqTest, ReturnsTheEventCount) {
 }
 
 TEST_F(LinuxUioIrqTest, WaitsForAnInterruptRaisedLater) {
+    const auto start = std::chrono::steady_clock::now();  // before the raiser can run
     std::thread device([this] {
         std::this_thread::sleep_for(30ms);
         raise(3);
         std::this_thread::sleep_for(30ms);
         raise(4);
     });
-    const auto start = std::chrono::steady_clock::now();
     const int first = uio_->irqWaitTimeout(2s);
     const auto waited = std::chrono::steady_clock::now() - start;
     const int second = uio_->irqWaitTimeout(std::nullopt);
