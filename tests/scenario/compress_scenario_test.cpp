@@ -289,26 +289,25 @@ TEST(CompressScenario, StalledCoreBoundsTheQueueAndStillStops) {
 
 TEST(CompressScenario, HttpApiServesTheSentFramesAndState) {
     const int port = freeLoopbackPort();
-    // 25 Hz previews every frame and leaves the compressor idle time, so previews get
-    // coded even when a sanitizer slows it down (full frames always go first).
-    Rig rig("1080p25", 4, true, port);
+    Rig rig("1080p50", 4, true, port);
     ASSERT_TRUE(rig.camera.serve());
-    ASSERT_TRUE(rig.framesSent(Stream::preview, 2, 20000ms));
+    // Full frames always go first, so they flow even when a sanitizer slows the compressor.
+    ASSERT_TRUE(rig.framesSent(Stream::full, 2, 20000ms));
     httplib::Client client("127.0.0.1", port);
-    auto raw = client.Get("/ndi/video/preview");
+    auto raw = client.Get("/ndi/video/full");
     ASSERT_TRUE(raw);
     ASSERT_EQ(raw->status, 200);
-    EXPECT_EQ(raw->get_header_value("X-FourCC"), "shq2");
-    EXPECT_EQ(raw->get_header_value("X-Width"), "640");
-    EXPECT_EQ(raw->get_header_value("X-Height"), "360");
-    EXPECT_EQ(raw->get_header_value("X-Frame-Rate"), "25000/1000");
+    EXPECT_EQ(raw->get_header_value("X-FourCC"), "SHQ2");
+    EXPECT_EQ(raw->get_header_value("X-Width"), "1920");
+    EXPECT_EQ(raw->get_header_value("X-Height"), "1080");
+    EXPECT_EQ(raw->get_header_value("X-Frame-Rate"), "50000/1000");
     EXPECT_EQ(raw->get_header_value("X-Frame-Format"), "1");
     EXPECT_NE(raw->get_header_value("X-Timecode"), "0");
     sim::NdiStandInSender::VideoStream v;
     v.payload.assign(raw->body.begin(), raw->body.end());
-    v.fourcc = ndi::fourcc_shq2;
-    v.xres = 640;
-    v.yres = 360;
+    v.fourcc = ndi::fourcc_SHQ2;
+    v.xres = 1920;
+    v.yres = 1080;
     expectDecodesToBars(v);
     auto png = client.Get("/ndi/video/full.png");
     ASSERT_TRUE(png);
