@@ -79,6 +79,9 @@ void SignalWatcher::watch() {
         if (stopping) return;
         // Held to the end: whoever clears the action waits until the process is gone.
         std::lock_guard lock(actionMutex);
+        // Keep standard output to ourselves until the end, so the signal's line is the last one
+        // even if other threads print while the process is being torn down.
+        flockfile(stdout);
         respondLocked(signal, stdout);
         // Not fflush(nullptr): the console may hold standard input's lock while it waits for a line.
         std::fflush(stderr);
