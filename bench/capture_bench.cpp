@@ -9,12 +9,12 @@
 #include <string>
 #include <thread>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "hw/hardware.h"
 #include "media/track.h"
 #include "media/video_capture.h"
 #include "media/video_compress.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 namespace {
 // Nanoseconds a thread of this process has run, by its name; 0 when no such thread.

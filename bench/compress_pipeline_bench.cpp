@@ -23,9 +23,9 @@
 #include "media/track.h"
 #include "media/video_capture.h"
 #include "media/video_compress.h"
-#include "ndi_send_tap.h"
-#include "test_picture.h"
-#include "virtual_camera.h"
+#include "sim/ndi/ndi_send_tap.h"
+#include "sim/media/test_picture.h"
+#include "sim/app/virtual_camera.h"
 
 namespace {
 using steady = std::chrono::steady_clock;

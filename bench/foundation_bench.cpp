@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <string>
 
-#include "app/config_parser.h"
-#include "app/log.h"
+#include "base/config_parser.h"
+#include "base/log.h"
 #include "hw/hardware.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 namespace {
 sim::SimSettings quietSettings() {

@@ -22,7 +22,7 @@
 #include "control/ptz.h"
 #include "control/visca_framing.h"
 #include "hw/hardware.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/config_parser.h"
-#include "app/log.h"
+#include "base/config_parser.h"
+#include "base/log.h"
 
 namespace {
 

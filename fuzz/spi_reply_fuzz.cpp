@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "motion/stepper.h"
 
 namespace {

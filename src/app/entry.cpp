@@ -5,10 +5,10 @@
 #include <iostream>
 #include <string>
 
-#include "app/log.h"
-#include "app/signal_watcher.h"
+#include "base/log.h"
+#include "platform/signal_watcher.h"
 #include "app/startup_settings.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "control/ptz.h"
 #include "hw/hardware.h"
 #include "media/network_send.h"

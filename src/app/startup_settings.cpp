@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/config_parser.h"
-#include "app/log.h"
-#include "app/version.h"
+#include "base/config_parser.h"
+#include "base/log.h"
+#include "base/version.h"
 #include "platform/device_path.h"
 
 namespace {

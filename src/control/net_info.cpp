@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/device_path.h"
 
 namespace {

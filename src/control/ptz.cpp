@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/config_parser.h"
-#include "app/log.h"
-#include "app/version.h"
+#include "base/config_parser.h"
+#include "base/log.h"
+#include "base/version.h"
 #include "control/command_loop.h"
 #include "hw/hardware.h"
 #include "media/network_send.h"

@@ -1,6 +1,6 @@
 #include "control/visca_decoder.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "control/visca_inquiry_kind.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "control/visca_receiver.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "control/visca_framing.h"
 
 namespace {

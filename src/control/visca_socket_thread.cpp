@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "control/discovery_reply.h"
 #include "platform/device_path.h"
 #include "platform/thread_name.h"

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "hw/device_cyclone.h"
 #include "hw/read_dt_reg.h"
 #include "platform/device_path.h"

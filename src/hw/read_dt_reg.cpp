@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
 
 int read_dt_reg(const std::string& path, memory_region& region, int openFailureLevel) {
     FILE* file = std::fopen(path.c_str(), "rb");

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "app/log.h"
+#include "base/log.h"
 
 network_send::network_send(const std::string& config_data, const std::string& capabilities,
                            const std::string& source_name, std::shared_ptr<platform::Platform> platform)

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "hw/hardware.h"
 #include "media/video_capture.h"
 #include "platform/thread_name.h"

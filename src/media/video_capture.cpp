@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "hw/hardware.h"
 #include "hw/realtime.h"
 #include "hw/timecode.h"

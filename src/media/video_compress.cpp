@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "hw/hardware.h"
 #include "hw/realtime.h"
 #include "media/compressed_frame_record.h"

@@ -1,5 +1,5 @@
 // The copy and sender threads of the compressor: out of reserved memory, routed by stream, to NDI.
-#include "app/log.h"
+#include "base/log.h"
 #include "media/network_send.h"
 #include "media/slice_assembly.h"
 #include "media/video_compress.h"

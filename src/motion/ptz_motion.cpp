@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <exception>
 
-#include "app/config_parser.h"
-#include "app/log.h"
+#include "base/config_parser.h"
+#include "base/log.h"
 #include "motion/stepper.h"
 
 namespace {

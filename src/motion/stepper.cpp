@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/log.h"
-#include "app/signal_watcher.h"
+#include "base/log.h"
+#include "platform/signal_watcher.h"
 #include "hw/hardware.h"
 
 using namespace tmc5041;

@@ -1,7 +1,7 @@
 // Stepper: the control thread "ctrlPTZ" that keeps the head off its switches and keeps limit_state.
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "motion/stepper.h"
 #include "platform/thread_name.h"
 

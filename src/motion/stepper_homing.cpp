@@ -1,7 +1,7 @@
 // Stepper: the start-up switch escape, the homing thread and one homing step per axis.
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "hw/hardware.h"
 #include "motion/stepper.h"
 #include "platform/thread_name.h"

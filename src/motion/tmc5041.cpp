@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace {
 constexpr const char* kStatusNames[8] = {"RESET",           "DRIVER_ERROR",     "STALL_GUARD", "STAND_STILL",

@@ -1,6 +1,6 @@
 #include "platform/linux_platform.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/fifo_schedule.h"
 #include "platform/linux_device_file.h"
 #include "platform/linux_uio.h"

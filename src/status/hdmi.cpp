@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "hw/hardware.h"
 #include "platform/thread_name.h"
 #include "status/hdmi_format.h"

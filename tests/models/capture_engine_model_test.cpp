@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "test_picture.h"
-#include "virtual_camera.h"
+#include "sim/media/test_picture.h"
+#include "sim/app/virtual_camera.h"
 
 using namespace std::chrono_literals;
 

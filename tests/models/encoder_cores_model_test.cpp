@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "platform/ndi_types.h"
-#include "speedhq_decoder.h"
+#include "sim/media/speedhq_decoder.h"
 #include "support/picture_match.h"
-#include "test_picture.h"
-#include "virtual_camera.h"
+#include "sim/media/test_picture.h"
+#include "sim/app/virtual_camera.h"
 
 using namespace std::chrono_literals;
 

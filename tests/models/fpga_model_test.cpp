@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "fpga_model.h"
+#include "sim/fpga/fpga_model.h"
 
 namespace {
 struct Write {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "status/hdmi_format.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 using namespace std::chrono_literals;
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "interrupt_line.h"
+#include "sim/fpga/interrupt_line.h"
 
 using namespace std::chrono_literals;
 

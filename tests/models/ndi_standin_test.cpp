@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ndi_standin.h"
+#include "sim/ndi/ndi_standin.h"
 
 using namespace std::chrono;
 using namespace std::chrono_literals;

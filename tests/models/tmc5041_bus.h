@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 class Tmc5041Bus {
 public:

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "media/track.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 using namespace std::chrono_literals;
 

@@ -17,11 +17,11 @@
 #include "media/track.h"
 #include "media/video_capture.h"
 #include "media/video_compress.h"
-#include "speedhq_decoder.h"
+#include "sim/media/speedhq_decoder.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
-#include "test_picture.h"
-#include "virtual_camera.h"
+#include "sim/media/test_picture.h"
+#include "sim/app/virtual_camera.h"
 
 using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;

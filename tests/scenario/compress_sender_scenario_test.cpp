@@ -12,12 +12,12 @@
 #include "hw/hardware.h"
 #include "media/network_send.h"
 #include "media/video_compress.h"
-#include "ndi_send_tap.h"
-#include "speedhq_decoder.h"
+#include "sim/ndi/ndi_send_tap.h"
+#include "sim/media/speedhq_decoder.h"
 #include "support/log_capture.h"
 #include "support/picture_match.h"
-#include "test_picture.h"
-#include "virtual_camera.h"
+#include "sim/media/test_picture.h"
+#include "sim/app/virtual_camera.h"
 
 using namespace std::chrono_literals;
 using Stream = sim::NdiStandInSender::Stream;

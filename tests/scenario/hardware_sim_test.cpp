@@ -8,7 +8,7 @@
 #include "hw/device_cyclone.h"
 #include "hw/hardware.h"
 #include "support/log_capture.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 using namespace std::chrono_literals;
 

@@ -12,7 +12,7 @@
 #include "hw/hardware.h"
 #include "media/network_send.h"
 #include "support/log_capture.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 using namespace std::chrono_literals;
 

@@ -12,7 +12,7 @@
 #include "control/ptz.h"
 #include "hw/hardware.h"
 #include "motion/stepper.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 using namespace std::chrono_literals;
 using namespace tmc5041;

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/signal_watcher.h"
+#include "platform/signal_watcher.h"
 #include "scenario/stepper_rig.h"
 #include "support/log_capture.h"
 

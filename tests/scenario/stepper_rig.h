@@ -10,7 +10,7 @@
 
 #include "hw/hardware.h"
 #include "motion/stepper.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 class StepperRig {
 public:

@@ -7,7 +7,7 @@
 
 #include "hw/hardware.h"
 #include "status/tally_lamp.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 namespace {
 sim::SimSettings quiet() {

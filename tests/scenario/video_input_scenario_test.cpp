@@ -16,7 +16,7 @@
 #include "status/hdmi_edid.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
-#include "virtual_camera.h"
+#include "sim/app/virtual_camera.h"
 
 using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;

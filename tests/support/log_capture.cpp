@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/log.h"
+#include "base/log.h"
 
 LogCapture::LogCapture(int level) : savedStream(log_stream), savedLevel(debug_level) {
     memory = open_memstream(&buffer, &size);

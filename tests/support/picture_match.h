@@ -4,8 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include "speedhq_decoder.h"
-#include "test_picture.h"
+#include "sim/media/speedhq_decoder.h"
+#include "sim/media/test_picture.h"
 
 // PSNR of the luma plane against picture `number` of a `sourceWidth`-wide test source (the coded
 // picture may be narrower); the bars, the moving box and the counter all count.

@@ -1,5 +1,5 @@
 // Tests of the settings file: lookups, completion, rewrites and crash safety.
-#include "app/config_parser.h"
+#include "base/config_parser.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -18,7 +18,7 @@
 #include <stdexcept>
 #include <variant>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "support/log_capture.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "hw/timecode.h"
 #include "platform/device_path.h"
 #include "support/log_capture.h"

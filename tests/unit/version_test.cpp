@@ -1,7 +1,7 @@
 // How the degree mode and the reverse flags mark the version text.
 #include <gtest/gtest.h>
 
-#include "app/version.h"
+#include "base/version.h"
 
 TEST(MarkedVersion, DegreeModesReverseFlagAndTheUnderscoreCut) {
     const struct {
