@@ -1,40 +1,96 @@
+// The board of the virtual camera: every model, where the application meets it, and the
+// settings that shape it. Models are built in the member list, fitted in fitModels().
+//
+//  model            where the application meets it                  seam        settings
+//  FpgaModel        ndi_regs (/dev/uio0), lines 0..7 (/dev/uio1..8)  UIO         PTZSIM_PLATFORM_ID, PTZSIM_UIO_ABSENT
+//  EncoderCores     block 0, line 0 (ndi_enc)                        UIO         PTZSIM_CORES
+//  CaptureEngines   blocks 512 and 528, lines 1 and 2 (vid_in/pvw_in) UIO        PTZSIM_INPUT, PTZSIM_VIDEO_REGION
+//  TrackingBlock    block 560, line 4 (vid_track)                    UIO         PTZSIM_INPUT
+//  HdmiReceiver     /dev/i2c-1, address 0x48                         i2c-dev     PTZSIM_INPUT
+//  Tmc5041Model     /dev/spidev32766.0, line 5 (ndi_dec)             spidev      PTZSIM_PAN_SWITCHES, PTZSIM_TILT_SWITCH,
+//                                                                                PTZSIM_TILT_WIRING, PTZSIM_SPEED
+//  NdiStandIn       the NDI library                                  NDI table   PTZSIM_NDI
+//  DeviceRoot       /dev/mem, /proc/device-tree/reserved-memory      files       PTZCAM_ROOT, PTZSIM_DT_CELLS,
+//                                                                                PTZSIM_VIDEO_REGION
 #include "sim/app/virtual_camera.h"
 
 #include <nlohmann/json.hpp>
 
+#include "sim/http/compress_routes.h"
+#include "sim/http/input_routes.h"
 #include "sim/http/ndi_routes.h"
+#include "sim/media/input_format.h"
 #include "sim/motion/spidev_model.h"
+#include "sim/status/i2c_bus_device.h"
 
 namespace sim {
+
+namespace {
+// Capture engines and encoder cores reach the video region, or the first 512 MiB without one,
+// as the application does.
+constexpr uint32_t kNoRegionRawSize = 0x20000000;
+uint32_t rawPhysical(const SimSettings& settings) { return settings.videoRegion ? MemoryLayout::kVideoPhysical : 0; }
+uint32_t rawSize(const SimSettings& settings) {
+    return settings.videoRegion ? MemoryLayout::kVideoSize : kNoRegionRawSize;
+}
+}  // namespace
 
 VirtualCamera::VirtualCamera(const SimSettings& settings_)
     : settings(settings_),
       deviceRoot(settings),
       fpgaModel(std::make_shared<FpgaModel>(settings.fpga)),
-      simPlatform(std::make_shared<SimPlatform>(fpgaModel, settings)) {
-    stateApi.addReporter([fpga = fpgaModel](nlohmann::json& state) { fpga->report(state); });
-    // The lamp code and the degree mode, as the application last wrote them.
+      simPlatform(std::make_shared<SimPlatform>(fpgaModel, settings)),
+      rawWindow(deviceRoot.memory(), rawPhysical(settings), rawSize(settings)),
+      reservedWindow(deviceRoot.memory(), MemoryLayout::kReservedPhysical, MemoryLayout::kReservedSize),
+      source(*InputFormat::parse(settings.input)),
+      captureEngines(std::make_unique<CaptureEngines>(*fpgaModel, source, rawWindow.view())),
+      tracker(std::make_shared<TrackingBlock>(*fpgaModel, source)),
+      hdmiReceiver(std::make_shared<HdmiReceiver>(source)),
+      encoderCores(std::make_shared<EncoderCores>(*fpgaModel, settings.encoderCores, rawWindow.view(),
+                                                  reservedWindow.view())),
+      motionChip(std::make_shared<Tmc5041Model>(Tmc5041Model::Config{settings.head, settings.motionSpeed},
+                                                fpgaModel)) {
+    fitModels();
+    publishState();
+}
+
+void VirtualCamera::fitModels() {
+    fpgaModel->attach(EncoderCores::kBlock, EncoderCores::kWords, encoderCores);
+    fpgaModel->attach(CaptureEngines::kFullBlock, CaptureEngines::kBlockWords, captureEngines->fullBlock());
+    fpgaModel->attach(CaptureEngines::kPreviewBlock, CaptureEngines::kBlockWords, captureEngines->previewBlock());
+    fpgaModel->attach(TrackingBlock::kBlock, 1, tracker);
+    simPlatform->addDevice("/dev/i2c-1", [chip = hdmiReceiver] {
+        return std::make_unique<I2cBusDevice>(std::map<uint16_t, std::shared_ptr<I2cTarget>>{{HdmiReceiver::kAddress, chip}});
+    });
+    simPlatform->addDevice("/dev/spidev32766.0", [chip = motionChip] { return std::make_unique<SpidevModel>(chip); });
+}
+
+void VirtualCamera::publishState() {
     stateApi.addReporter([fpga = fpgaModel](nlohmann::json& state) {
+        fpga->report(state);
+        // The lamp code and the degree mode, as the application last wrote them.
         state["fpga"]["lamp"] = fpga->peek(1025);
         state["fpga"]["degree"] = fpga->peek(1026);
     });
     // What the application publishes through the platform (the PTZ service's limits).
     stateApi.addReporter([sim = simPlatform](nlohmann::json& state) { sim->reportStatus(state); });
+    stateApi.addReporter([this](nlohmann::json& state) {
+        state["input"] = source.current().name;
+        captureEngines->report(state);
+        hdmiReceiver->report(state);
+    });
+    stateApi.addReporter([chip = motionChip](nlohmann::json& state) { chip->report(state); });
+    addInputRoutes(stateApi, source);
     addNdiRoutes(stateApi, simPlatform->ndiStandIn());
-    motionModel = std::make_shared<Tmc5041Model>(Tmc5041Model::Config{settings.head, settings.motionSpeed}, fpgaModel);
-    simPlatform->addDevice("/dev/spidev32766.0",
-                           [chip = motionModel] { return std::make_unique<SpidevModel>(chip); });
-    stateApi.addReporter([chip = motionModel](nlohmann::json& state) { chip->report(state); });
-    videoModels = std::make_unique<VideoInputModels>(settings, deviceRoot, *fpgaModel, *simPlatform, stateApi);
-    compressModels = std::make_unique<CompressModels>(settings, deviceRoot, *fpgaModel, stateApi,
-                                                      simPlatform->ndiStandIn(), videoModels->capture());
+    addCompressRoutes(stateApi, encoderCores, simPlatform->ndiStandIn(), *captureEngines);
 }
 
 VirtualCamera::~VirtualCamera() {
+    // The HTTP API first, then every model's thread, before the FPGA's lines close.
     stateApi.stop();
-    videoModels->shutdown();
-    compressModels->shutdown();
-    motionModel->shutdown();
+    captureEngines->shutdown();
+    encoderCores->shutdown();
+    motionChip->shutdown();
     fpgaModel->shutdown();
 }
 

@@ -1,17 +1,22 @@
-// Everything the simulator puts around the application: the device root, the
-// models, the simulated platform and the HTTP state API.
+// The virtual camera: the device root, every hardware model, the simulated
+// platform that hands them to the application, and the HTTP state API.
+// virtual_camera.cpp is the board: where each model is fitted.
 #pragma once
 
 #include <memory>
 
-#include "sim/media/compress_models.h"
-#include "sim/platform/device_root.h"
-#include "sim/fpga/fpga_model.h"
-#include "sim/platform/sim_platform.h"
 #include "sim/app/sim_settings.h"
+#include "sim/fpga/fpga_model.h"
+#include "sim/fpga/memory_window.h"
 #include "sim/http/state_api.h"
+#include "sim/media/capture_engines.h"
+#include "sim/media/encoder_cores.h"
+#include "sim/media/tracking_block.h"
+#include "sim/media/video_input.h"
 #include "sim/motion/tmc5041_model.h"
-#include "sim/media/video_input_models.h"
+#include "sim/platform/device_root.h"
+#include "sim/platform/sim_platform.h"
+#include "sim/status/hdmi_receiver.h"
 
 namespace sim {
 
@@ -27,23 +32,33 @@ public:
     int httpPort() const { return settings.httpPort; }
 
     std::shared_ptr<SimPlatform> platform() const { return simPlatform; }
-    FpgaModel& fpga() { return *fpgaModel; }
     DeviceRoot& root() { return deviceRoot; }
     StateApi& api() { return stateApi; }
-    VideoInputModels& video() { return *videoModels; }
+    FpgaModel& fpga() { return *fpgaModel; }
+    VideoInput& input() { return source; }
+    CaptureEngines& capture() { return *captureEngines; }
+    TrackingBlock& tracking() { return *tracker; }
+    HdmiReceiver& receiver() { return *hdmiReceiver; }
+    EncoderCores& encoder() { return *encoderCores; }
+    Tmc5041Model& motion() { return *motionChip; }
     NdiStandIn& ndi() { return *simPlatform->ndiStandIn(); }
-    Tmc5041Model& motion() { return *motionModel; }
-    EncoderCores& encoder() { return compressModels->cores(); }
 
 private:
+    void fitModels();
+    void publishState();
+
     SimSettings settings;
     DeviceRoot deviceRoot;
     std::shared_ptr<FpgaModel> fpgaModel;
     std::shared_ptr<SimPlatform> simPlatform;
     StateApi stateApi;
-    std::shared_ptr<Tmc5041Model> motionModel;
-    std::unique_ptr<VideoInputModels> videoModels;
-    std::unique_ptr<CompressModels> compressModels;
+    MemoryWindow rawWindow, reservedWindow;
+    VideoInput source;
+    std::unique_ptr<CaptureEngines> captureEngines;
+    std::shared_ptr<TrackingBlock> tracker;
+    std::shared_ptr<HdmiReceiver> hdmiReceiver;
+    std::shared_ptr<EncoderCores> encoderCores;
+    std::shared_ptr<Tmc5041Model> motionChip;
 };
 
 }  // namespace sim

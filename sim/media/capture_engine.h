@@ -17,17 +17,12 @@
 #include <optional>
 
 #include "sim/fpga/fpga_model.h"
+#include "sim/fpga/memory_window.h"
 #include "sim/media/input_format.h"
 #include "sim/fpga/register_block.h"
 #include "sim/media/test_picture.h"
 
 namespace sim {
-
-struct RawWindow {
-    uint8_t* base = nullptr;  // the model's mapping
-    uint32_t physical = 0;
-    uint32_t size = 0;
-};
 
 class CaptureEngine : public RegisterBlock {
 public:

@@ -11,8 +11,6 @@ CaptureEngines::CaptureEngines(FpgaModel& fpga, VideoInput& input_, RawWindow ra
     : input(input_),
       fullEngine(std::make_shared<CaptureEngine>(fpga, kFullBlock, 1, true, raw)),
       previewEngine(std::make_shared<CaptureEngine>(fpga, kPreviewBlock, 2, false, raw)) {
-    fpga.attach(kFullBlock, kBlockWords, fullEngine);
-    fpga.attach(kPreviewBlock, kBlockWords, previewEngine);
     input.listen([this](const InputFormat&) { inputChanged(); });
     clock = std::thread(&CaptureEngines::run, this);
 }

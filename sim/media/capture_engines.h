@@ -27,6 +27,9 @@ public:
 
     CaptureEngine& full() { return *fullEngine; }
     CaptureEngine& preview() { return *previewEngine; }
+    // The engines' register blocks, for the FPGA model to attach.
+    std::shared_ptr<CaptureEngine> fullBlock() const { return fullEngine; }
+    std::shared_ptr<CaptureEngine> previewBlock() const { return previewEngine; }
     // Pictures the source has sent since the simulator started.
     uint64_t fieldsSent() const;
     void report(nlohmann::json& state) const;

@@ -69,7 +69,7 @@ TEST(CaptureEngineModel, CapturesTheNextWholeFrameIntoTheArmedBuffer) {
     ASSERT_TRUE(e.interrupt(1));
     EXPECT_EQ(e.state(kFull), 0u);
     EXPECT_EQ(e.events(kFull) & 0xc0, 0x80);
-    const auto c = e.camera.video().capture().full().counters();
+    const auto c = e.camera.capture().full().counters();
     EXPECT_EQ(c.lastWidth, 1280);
     EXPECT_EQ(c.lastHeight, 720);
     EXPECT_EQ(c.lastStride, 2560);
@@ -96,7 +96,7 @@ TEST(CaptureEngineModel, AQueuedStartFollowsAtTheNextFrameAndTheCounterMoves) {
     EXPECT_EQ(e.state(kFull), 2u);  // b is being captured
     ASSERT_TRUE(e.interrupt(1));
     EXPECT_EQ(e.state(kFull), 0u);
-    const auto c = e.camera.video().capture().full().counters();
+    const auto c = e.camera.capture().full().counters();
     EXPECT_EQ(c.captured, 2u);
     EXPECT_EQ(c.idleStarts, 1u);
     EXPECT_EQ(c.lastAddress, b);
@@ -117,7 +117,7 @@ TEST(CaptureEngineModel, AThirdStartReplacesTheQueuedOneAndFlagsAnOverrun) {
     EXPECT_EQ(e.state(kFull), 3u);
     e.start(kFull, kWindow + 0x400000);
     EXPECT_EQ(e.events(kFull) & 0x40, 0x40);
-    EXPECT_EQ(e.camera.video().capture().full().counters().overruns, 1u);
+    EXPECT_EQ(e.camera.capture().full().counters().overruns, 1u);
     e.fpga().write8(kFull, 0x80);  // reset drops everything
     EXPECT_EQ(e.state(kFull), 0u);
     EXPECT_EQ(e.events(kFull), 0);
@@ -131,7 +131,7 @@ TEST(CaptureEngineModel, InterlacedInputGivesAlternateFieldsAsTheFieldBitForetol
         const bool first = (e.fpga().read8(kFull + 1) & 0x08) != 0;
         e.start(kFull, kWindow + 0x400000 * static_cast<uint32_t>(i));
         ASSERT_TRUE(e.interrupt(1));
-        const auto c = e.camera.video().capture().full().counters();
+        const auto c = e.camera.capture().full().counters();
         EXPECT_EQ(c.lastField, first ? 0 : 1) << i;
         EXPECT_EQ(c.lastHeight, 540);
         EXPECT_EQ(c.lastStride, 3840);
@@ -145,7 +145,7 @@ TEST(CaptureEngineModel, PreviewEngineWritesScaledPicturesAndInterruptsOnlyWhenA
     e.start(kPreview, buffer);
     EXPECT_FALSE(e.interrupt(2, 120ms));
     EXPECT_EQ(e.events(kPreview) & 0x80, 0x80);
-    auto c = e.camera.video().capture().preview().counters();
+    auto c = e.camera.capture().preview().counters();
     EXPECT_EQ(c.lastWidth, 640);
     EXPECT_EQ(c.lastHeight, 360);
     EXPECT_EQ(c.lastStride, 1280);
@@ -155,7 +155,7 @@ TEST(CaptureEngineModel, PreviewEngineWritesScaledPicturesAndInterruptsOnlyWhenA
     e.fpga().write8(kPreview + 1, 0);  // half the input
     e.start(kPreview, buffer);
     EXPECT_TRUE(e.interrupt(2));
-    c = e.camera.video().capture().preview().counters();
+    c = e.camera.capture().preview().counters();
     EXPECT_EQ(c.lastWidth, 960);
     EXPECT_EQ(c.lastHeight, 540);
 }
@@ -171,7 +171,7 @@ TEST(CaptureEngineModel, NeverWritesOutsideTheRawWindow) {
     ASSERT_TRUE(e.interrupt(1));
     e.start(kFull, kWindow - 0x80000);  // starts below the window
     ASSERT_TRUE(e.interrupt(1));
-    EXPECT_EQ(e.camera.video().capture().full().counters().clipped, 2u);
+    EXPECT_EQ(e.camera.capture().full().counters().clipped, 2u);
     EXPECT_EQ(e.at(end - 0x100000)[1], sim::TestPicture::kBars[0].y);  // what fits is written
     size_t touched = 0;
     for (uint32_t i = 0; i < 0x400000; ++i) touched += beyond[i] != 0;
@@ -187,20 +187,20 @@ TEST(CaptureEngineModel, AnInputChangeAbortsTheCaptureInFlight) {
     e.fpga().write8(kFull + 1, 1);
     e.start(kFull, kWindow);
     e.start(kFull, kWindow + 0x200000);
-    e.camera.video().input().set(*sim::InputFormat::parse("none"));
+    e.camera.input().set(*sim::InputFormat::parse("none"));
     EXPECT_FALSE(e.interrupt(1, 100ms));
     EXPECT_EQ(e.state(kFull), 0u);
-    EXPECT_EQ(e.camera.video().capture().full().counters().aborted, 2u);
-    e.camera.video().input().set(*sim::InputFormat::parse("720p60"));
+    EXPECT_EQ(e.camera.capture().full().counters().aborted, 2u);
+    e.camera.input().set(*sim::InputFormat::parse("720p60"));
     e.start(kFull, kWindow);
     EXPECT_TRUE(e.interrupt(1));
 }
 
 TEST(CaptureEngineModel, FramesArePacedAtTheInputRate) {
     Engines e("1080p50");
-    const uint64_t before = e.camera.video().capture().fieldsSent();
+    const uint64_t before = e.camera.capture().fieldsSent();
     std::this_thread::sleep_for(400ms);
-    const uint64_t sent = e.camera.video().capture().fieldsSent() - before;
+    const uint64_t sent = e.camera.capture().fieldsSent() - before;
     EXPECT_GE(sent, 15u);  // 20 expected; a loaded machine skips, never bursts
     EXPECT_LE(sent, 21u);
 }

@@ -50,7 +50,7 @@ public:
         }
         return false;
     }
-    sim::HdmiReceiver& chip() { return camera.video().receiver(); }
+    sim::HdmiReceiver& chip() { return camera.receiver(); }
 
     sim::VirtualCamera camera;
     std::unique_ptr<platform::DeviceFile> file;
@@ -72,7 +72,7 @@ TEST(HdmiReceiverModel, TimingOfEverySourceIdentifiesAsItsFormat) {
     Bus bus("none");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
-        bus.camera.video().input().set(*sim::InputFormat::parse(c.input));
+        bus.camera.input().set(*sim::InputFormat::parse(c.input));
         ASSERT_TRUE(bus.waitStable());
         const hdmi_timing t = decode_hdmi_timing(bus.reg(0x58), bus.reg(0x59), bus.reg(0x5a), bus.reg(0x5b),
                                                  bus.reg(0x5f), bus.reg(0x60), bus.reg(0x61), bus.reg(0x64));
@@ -84,7 +84,7 @@ TEST(HdmiReceiverModel, DetectsThenLocksAndLosesTheSignal) {
     Bus bus("none");
     EXPECT_EQ(bus.reg(0x10), 0x00);
     EXPECT_EQ(bus.chip().stateName(), "no_signal");
-    bus.camera.video().input().set(*sim::InputFormat::parse("1080p50"));
+    bus.camera.input().set(*sim::InputFormat::parse("1080p50"));
     EXPECT_EQ(bus.reg(0x10), 0x02);  // detected, not yet stable
     EXPECT_EQ(bus.reg(0x64), 0);     // nothing measurable before the lock
     ASSERT_TRUE(bus.waitStable());
@@ -97,7 +97,7 @@ TEST(HdmiReceiverModel, DetectsThenLocksAndLosesTheSignal) {
     bus.write(0x20, 0x84);
     bus.write(0x20, 0x04);
     EXPECT_EQ(bus.chip().stateName(), "running");
-    bus.camera.video().input().set(*sim::InputFormat::parse("none"));
+    bus.camera.input().set(*sim::InputFormat::parse("none"));
     EXPECT_EQ(bus.reg(0x10), 0x00);
     EXPECT_EQ(bus.chip().stateName(), "no_signal");
 }

@@ -43,7 +43,7 @@ TEST(TrackingBlockModel, EverySourceDecodesToItsSignal) {
 TEST(TrackingBlockModel, InterruptsOnChangesOnlyWhileEnabled) {
     sim::VirtualCamera camera(quiet());
     auto& line = camera.fpga().line(4);
-    auto& input = camera.video().input();
+    auto& input = camera.input();
     const uint32_t word = 560 * 4;
     EXPECT_EQ(camera.fpga().read32(word) & 0xe0, 0x80u);
     EXPECT_EQ(camera.fpga().read32(word) >> 16, 16683u);

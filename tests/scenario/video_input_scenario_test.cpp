@@ -61,7 +61,7 @@ public:
         hw.reset();
         platform::install(nullptr);
     }
-    void setInput(const std::string& input) { camera.video().input().set(*sim::InputFormat::parse(input)); }
+    void setInput(const std::string& input) { camera.input().set(*sim::InputFormat::parse(input)); }
     uint64_t pairs() const { return compressor->pairs_received(); }
     bool monitorRunning(uint32_t format, std::chrono::milliseconds limit = 4000ms) {
         return waitFor([&] { return receiver_monitor->get_state() == 3 && receiver_monitor->get_format() == format; },
@@ -113,12 +113,12 @@ TEST(VideoInputScenario, EachSourceGivesItsSignalLineCaptureAndHdmiFormat) {
         Rig rig(c.input);
         ASSERT_TRUE(rig.monitorRunning(c.hdmi_format));
         const uint64_t first = rig.pairs();
-        const uint64_t sentBefore = rig.camera.video().capture().fieldsSent();
+        const uint64_t sentBefore = rig.camera.capture().fieldsSent();
         const auto since = clock_type::now();
         std::this_thread::sleep_for(500ms);
         const double seconds = std::chrono::duration<double>(clock_type::now() - since).count();
         const uint64_t counted = rig.pairs() - first;
-        const uint64_t sent = rig.camera.video().capture().fieldsSent() - sentBefore;
+        const uint64_t sent = rig.camera.capture().fieldsSent() - sentBefore;
         const auto pair = rig.compressor->latest_pair();
         rig.receiver_monitor.reset();
         const std::string text = out.take();
@@ -145,11 +145,11 @@ TEST(VideoInputScenario, EachSourceGivesItsSignalLineCaptureAndHdmiFormat) {
         const double share = double(rig.compressor->previews_received()) / double(rig.pairs());
         EXPECT_NEAR(share, c.preview_share, 0.1);
         // What the engine wrote matches what the application asked for.
-        const auto written = rig.camera.video().capture().full().counters();
+        const auto written = rig.camera.capture().full().counters();
         EXPECT_EQ(written.lastWidth, c.width);
         EXPECT_EQ(written.lastHeight, c.height);
         EXPECT_EQ(written.lastStride, c.stride);
-        const auto preview = rig.camera.video().capture().preview().counters();
+        const auto preview = rig.camera.capture().preview().counters();
         EXPECT_EQ(preview.lastWidth, c.preview_width);
         EXPECT_EQ(preview.lastHeight, c.preview_height);
     }
@@ -159,7 +159,7 @@ TEST(VideoInputScenario, FullOnlyCapturesNoPreviewAndFieldsAlternate) {
     Rig rig("1080i50", false, true);
     ASSERT_TRUE(waitFor([&] { return rig.pairs() >= 6; }, 2000ms));
     EXPECT_EQ(rig.compressor->previews_received(), 0u);
-    EXPECT_EQ(rig.camera.video().capture().preview().counters().captured, 0u);
+    EXPECT_EQ(rig.camera.capture().preview().counters().captured, 0u);
     int last = -1, alternations = 0;
     for (int i = 0; i < 6; ++i) {
         const uint64_t n = rig.pairs();
@@ -176,15 +176,15 @@ TEST(VideoInputScenario, ChangingTheSourceWhileRunningReconfiguresCapture) {
     Stdout out;
     Rig rig("1080p59.94");
     ASSERT_TRUE(rig.monitorRunning(17));
-    const uint64_t restarts = rig.camera.video().capture().full().counters().idleStarts;
+    const uint64_t restarts = rig.camera.capture().full().counters().idleStarts;
     rig.setInput("720p60");
     ASSERT_TRUE(waitFor([&] { return rig.compressor->latest_pair()->full->width == 1280; }, 2000ms));
-    EXPECT_GT(rig.camera.video().capture().full().counters().idleStarts, restarts);
+    EXPECT_GT(rig.camera.capture().full().counters().idleStarts, restarts);
     EXPECT_EQ(rig.capture->get_signal().width, 1280);
     ASSERT_TRUE(rig.monitorRunning(9));
     const uint64_t n = rig.pairs();
     ASSERT_TRUE(waitFor([&] { return rig.pairs() >= n + 10; }, 1000ms));
-    EXPECT_EQ(rig.camera.video().capture().full().counters().clipped, 0u);
+    EXPECT_EQ(rig.camera.capture().full().counters().clipped, 0u);
     rig.receiver_monitor.reset();
     const std::string text = out.take();
     EXPECT_NE(text.find("Signal : 1920x1080p59 1\n"), std::string::npos);
@@ -219,10 +219,10 @@ TEST(VideoInputScenario, MonitorRidesOutI2cErrorsAndLoadsTheEdid) {
     for (int i = 0; i < 64; ++i)
         EXPECT_EQ(rig.camera.fpga().peek(1152 + static_cast<uint32_t>(i)), edid_word(hdmi_edid(), i)) << i;
     EXPECT_EQ(rig.camera.fpga().peek(1024), 1u);
-    rig.camera.video().receiver().failTransfers(-1);
+    rig.camera.receiver().failTransfers(-1);
     ASSERT_TRUE(waitFor([&] { return rig.receiver_monitor->get_state() == 0; }, 1000ms));
     EXPECT_NE(quiet.text().find("ioctl(I2C_RDWR) in i2c_read: "), std::string::npos);
-    rig.camera.video().receiver().failTransfers(0);
+    rig.camera.receiver().failTransfers(0);
     ASSERT_TRUE(rig.monitorRunning(15));
 }
 
@@ -250,7 +250,7 @@ TEST(VideoInputScenario, CaptureDestroyedBeforeEnableDoesNotHang) {
     const auto start = clock_type::now();
     capture.reset();
     EXPECT_LT(clock_type::now() - start, 100ms);
-    EXPECT_EQ(camera.video().capture().full().counters().idleStarts, 0u);
+    EXPECT_EQ(camera.capture().full().counters().idleStarts, 0u);
     platform::install(nullptr);
 }
 
