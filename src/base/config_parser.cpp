@@ -49,10 +49,13 @@ bool writeAll(int fd, const std::string& content) {
 }
 
 // A replaced file keeps its permission bits; a new one is 0644.
-mode_t modeFor(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-    return 0644;
+// A file is rewritten only if this process could have written it in place:
+// the rename would otherwise replace a file its owner made read-only.
+bool openableForWriting(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
 }
 
 bool isMissing(const std::string& path) {
@@ -225,12 +228,17 @@ configParser::EntryList configParser::readAll(std::istream& file) {
 // renamed over it, so a power cut leaves the old file or the new one whole.
 configParser::Replacement configParser::replaceFile(const std::string& content) const {
     Replacement result;
-    const mode_t mode = modeFor(filePath);
+    struct stat old {};
+    const bool present = ::stat(filePath.c_str(), &old) == 0;
+    if (present && !openableForWriting(filePath)) return result;
     std::string temporary = filePath + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return result;
-    // mkostemp creates 0600; without the right bits the file is only less readable.
-    (void)::fchmod(fd, mode);
+    // The new file takes the old one's place with its mode and owner; mkostemp makes
+    // 0600 files of ours. Only root can hand a file to another owner, so a failed
+    // chown leaves it ours, as a write in place by this process would have.
+    (void)::fchmod(fd, present && S_ISREG(old.st_mode) ? (old.st_mode & 07777) : 0644);
+    if (present) (void)::fchown(fd, old.st_uid, old.st_gid);
     const bool written = writeAll(fd, content);
     result.synced = written && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;

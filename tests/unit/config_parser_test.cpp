@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -336,6 +337,53 @@ TEST_F(ConfigParserTest, KilledRewriteLeavesOldOrNewFileWhole) {
         const std::string now = readFile(path);
         ASSERT_TRUE(now == on || now == off) << "round " << round << ": torn file of " << now.size() << " bytes";
     }
+}
+
+// Rewrites follow what the old file allows an unprivileged process: a read-only file is neither
+// completed nor set, a writable one keeps its mode; root's rewrite keeps the owner.
+TEST_F(ConfigParserTest, RewriteKeepsTheOldFilesPermissionsAndOwner) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user and to give files away";
+    constexpr uid_t kNobody = 65534;
+    const std::string incomplete = "PAN_REVERSE=true\n";
+    const std::string readOnly = root + "/read_only.cfg", shared = root + "/shared.cfg";
+    writeFile(readOnly, incomplete);
+    writeFile(shared, incomplete);
+    ::chmod(readOnly.c_str(), 0444);
+    ::chmod(shared.c_str(), 0666);
+    ::chmod(root.c_str(), 0777);
+
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+            ::setresuid(kNobody, kNobody, kNobody) != 0)
+            ::_exit(kWrongError);
+        const configParser completed(shared);
+        try {
+            configParser(readOnly).setValue("PAN_REVERSE", "false");
+        } catch (const std::runtime_error&) {
+            ::_exit(kThrewAsExpected);
+        }
+        ::_exit(kDidNotThrow);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kThrewAsExpected);
+    EXPECT_EQ(readFile(readOnly), incomplete);
+    EXPECT_EQ(modeOf(readOnly), 0444u);
+    EXPECT_NE(readFile(shared).find("TILT_REVERSE=false\n"), std::string::npos) << "not completed";
+    EXPECT_EQ(modeOf(shared), 0666u);
+
+    const std::string given = root + "/given.cfg";
+    writeFile(given, incomplete);
+    ASSERT_EQ(::chown(given.c_str(), kNobody, kNobody), 0);
+    configParser(given).setValue("PAN_REVERSE", "false");
+    struct stat st {};
+    ASSERT_EQ(::stat(given.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, kNobody);
 }
 
 }  // namespace
