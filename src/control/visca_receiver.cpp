@@ -27,8 +27,10 @@ void ViscaReceiver::fromNetwork(std::span<const uint8_t> datagram, const Send& t
     sendControlReply(visca::sequenceNumber(datagram), toSender);
 }
 
+// The bridge's answers go to its reply port and its control replies to the network reply
+// port, never back to the bridge port, so a reply cannot bounce here: every type is served.
 void ViscaReceiver::fromBridge(std::span<const uint8_t> datagram, const Send& toBridge, const Send& controlToSender) {
-    if (datagram.size() < 9 || isReply(datagram)) return;
+    if (datagram.size() < 9) return;
     if (datagram[0] == 0x02) return sendControlReply(0, controlToSender);
     if (datagram[0] != 0x01 || datagram[8] != 0x82 || datagram.back() != 0xFF) return;
     if (logEnabled(5)) {

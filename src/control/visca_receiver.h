@@ -16,7 +16,8 @@ public:
 
     ViscaParser& viscaParser() { return parser; }
 
-    // From the VISCA port; every answer goes to the sender's reply port.
+    // From the VISCA port; every answer goes to the sender's reply port. Replies are
+    // dropped: answering one would let two endpoints bounce replies forever.
     void fromNetwork(std::span<const uint8_t> datagram, const Send& toSender);
     // From the bridge port; parser answers go to the bridge's reply port, control
     // replies to the sender's address at the network reply port.

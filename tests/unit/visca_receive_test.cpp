@@ -111,17 +111,21 @@ TEST_F(Receive, ControlCommandsAndMalformedDatagramsGetControlReplies) {
     EXPECT_TRUE(target.commands().empty());
 }
 
-TEST_F(Receive, RepliesAreNeverAnswered) {
-    const Bytes controlReplyIn = controlReply(5);
-    EXPECT_TRUE(network(controlReplyIn).empty());
+TEST_F(Receive, RepliesAreNeverAnsweredOnTheNetworkPort) {
+    EXPECT_TRUE(network(controlReply(5)).empty());
     EXPECT_TRUE(network(datagram(visca::kTypeReply, 9, {0x90, 0x41, 0xFF})).empty());
     EXPECT_TRUE(network(datagram(visca::kTypeReply, 9, kLeftAtZero)).empty());
-    Sink bridge, control;
-    receiver.fromBridge(datagram(visca::kTypeReply, 9, {0x82, 0x01, 0x06, 0x04, 0xFF}), bridge.send(), control.send());
-    receiver.fromBridge(controlReplyIn, bridge.send(), control.send());
-    EXPECT_TRUE(bridge.sent.empty());
-    EXPECT_TRUE(control.sent.empty());
     EXPECT_TRUE(target.commands().empty());
+}
+
+// Its answers never return to the bridge port, so the bridge serves reply types like any other.
+TEST_F(Receive, BridgeServesReplyTypesByTheirBytes) {
+    Sink bridge, control;
+    receiver.fromBridge(controlReply(5), bridge.send(), control.send());
+    EXPECT_EQ(control.sent, (std::vector<Bytes>{controlReply(0)}));
+    receiver.fromBridge(datagram(visca::kTypeReply, 9, {0x82, 0x01, 0x06, 0x04, 0xFF}), bridge.send(), control.send());
+    EXPECT_EQ(bridge.sent.size(), 2u);
+    EXPECT_EQ(target.commands().at(0).code, VISCA_PTZ_HOME);
 }
 
 TEST_F(Receive, BridgeAnswersWithItsPrefixAndLogsTheDatagram) {
