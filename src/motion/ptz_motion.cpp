@@ -155,38 +155,42 @@ void PtzMotion::stopBoth() {
     qc_mode = 0;
 }
 
+namespace {
+// What an absolute move logs for one axis: beyond its high limit, beyond its low one, or inside.
+struct ClampTexts {
+    const char* above;
+    const char* below;
+    const char* inside;
+};
+constexpr ClampTexts kTiltClampTexts{"#abs_tilt_pos %d > up_limit %d\r\n", "#abs_tilt_pos %d < down_limit %d\r\n",
+                                     "#abs_tilt_pos %d <= up_limit %d, abs_tilt_pos %d >= down_limit %d\r\n"};
+constexpr ClampTexts kPanClampTexts{"#abs_pan_pos  %d > right_limit %d\r\n", "#abs_pan_pos  %d < left_limit %d\r\n",
+                                    "#abs_pan_pos  %d <= right_limit %d, abs_pan_pos  %d >= left_limit %d\r\n"};
+
+// The decoder accepts destinations up to 256 microsteps beyond the drive targets;
+// the last 255 of them are pulled back onto the targets.
+int32_t clampToTargets(int64_t goal, int32_t high, int32_t low, const ClampTexts& texts) {
+    const auto shown = static_cast<int32_t>(goal);
+    if (goal > high && goal - high <= PtzMotion::kAbsoluteClamp) {
+        logAt(5, texts.above, shown, high);
+        return high;
+    }
+    if (goal < low && low - goal <= PtzMotion::kAbsoluteClamp) {
+        logAt(5, texts.below, shown, low);
+        return low;
+    }
+    logAt(5, texts.inside, shown, high, shown, low);
+    return shown;
+}
+}  // namespace
+
 void PtzMotion::goAbsolute(const Targets& t, uint32_t tiltVelocity, uint32_t panVelocity) {
     stepper->last_cmd = kAbsolute;
     if (stepper->limit_state.load() != 1) return;
-    // The decoder accepts destinations up to 256 microsteps beyond the drive targets;
-    // the last 255 of them are pulled back onto the targets.
-    const int64_t tilt = stepper->tilt_target.load();
-    int32_t tiltGoal = static_cast<int32_t>(tilt);
-    if (tilt > t.up && tilt - t.up <= kAbsoluteClamp) {
-        logAt(5, "#abs_tilt_pos %d > up_limit %d\r\n", tiltGoal, t.up);
-        tiltGoal = t.up;
-    } else if (tilt < t.down && t.down - tilt <= kAbsoluteClamp) {
-        logAt(5, "#abs_tilt_pos %d < down_limit %d\r\n", tiltGoal, t.down);
-        tiltGoal = t.down;
-    } else {
-        logAt(5, "#abs_tilt_pos %d <= up_limit %d, abs_tilt_pos %d >= down_limit %d\r\n", tiltGoal, t.up, tiltGoal,
-              t.down);
-    }
-    stepper->moveAbsolute(kTilt, tiltGoal, tiltVelocity);
-
-    const int64_t pan = stepper->pan_target.load();
-    int32_t panGoal = static_cast<int32_t>(pan);
-    if (pan > t.right && pan - t.right <= kAbsoluteClamp) {
-        logAt(5, "#abs_pan_pos  %d > right_limit %d\r\n", panGoal, t.right);
-        panGoal = t.right;
-    } else if (pan < t.left && t.left - pan <= kAbsoluteClamp) {
-        logAt(5, "#abs_pan_pos  %d < left_limit %d\r\n", panGoal, t.left);
-        panGoal = t.left;
-    } else {
-        logAt(5, "#abs_pan_pos  %d <= right_limit %d, abs_pan_pos  %d >= left_limit %d\r\n", panGoal, t.right, panGoal,
-              t.left);
-    }
-    stepper->moveAbsolute(kPan, panGoal, panVelocity);
+    stepper->moveAbsolute(kTilt, clampToTargets(stepper->tilt_target.load(), t.up, t.down, kTiltClampTexts),
+                          tiltVelocity);
+    stepper->moveAbsolute(kPan, clampToTargets(stepper->pan_target.load(), t.right, t.left, kPanClampTexts),
+                          panVelocity);
     logAt(5, "\r\n");
 }
 

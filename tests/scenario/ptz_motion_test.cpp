@@ -6,9 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <tuple>
 
 #include "motion/ptz_motion.h"
 #include "scenario/stepper_rig.h"
+#include "support/log_capture.h"
 
 using namespace tmc5041;
 
@@ -208,6 +211,27 @@ TEST_F(Motion, AbsoluteTargetsWithin255BeyondTheDriveTargetsArePulledBack) {
         EXPECT_EQ(at(w, reg(kTilt, VMAX)), rig.stepper->speedFromIndex(kTilt, 8));
     }
     EXPECT_EQ(rig.stepper->last_cmd.load(), 10);
+    const auto n = [](int32_t v) { return std::to_string(v); };
+    const std::tuple<int32_t, int32_t, std::string, std::string> logged[] = {
+        {up + 1, left - 1, "#abs_tilt_pos " + n(up + 1) + " > up_limit " + n(up) + "\r\n",
+         "#abs_pan_pos  " + n(left - 1) + " < left_limit " + n(left) + "\r\n"},
+        {down - 1, right + 1, "#abs_tilt_pos " + n(down - 1) + " < down_limit " + n(down) + "\r\n",
+         "#abs_pan_pos  " + n(right + 1) + " > right_limit " + n(right) + "\r\n"},
+        {down, right,
+         "#abs_tilt_pos " + n(down) + " <= up_limit " + n(up) + ", abs_tilt_pos " + n(down) + " >= down_limit " +
+             n(down) + "\r\n",
+         "#abs_pan_pos  " + n(right) + " <= right_limit " + n(right) + ", abs_pan_pos  " + n(right) +
+             " >= left_limit " + n(left) + "\r\n"}};
+    for (const auto& [tilt, pan, tiltLine, panLine] : logged) {
+        LogCapture log(5);
+        rig.stepper->tilt_target = tilt;
+        rig.stepper->pan_target = pan;
+        motion.panTiltDrive(PtzMotion::kAbsolute, 7, 8, 0);
+        const std::string text = log.text();
+        EXPECT_LT(text.find(tiltLine), text.find(panLine)) << text;
+        EXPECT_NE(text.find(panLine), std::string::npos) << text;
+    }
+    written();
     setLimits(0);  // not homed: nothing moves, but the command is remembered
     rig.stepper->last_cmd = 0;
     motion.panTiltDrive(PtzMotion::kAbsolute, 7, 8, 0);
