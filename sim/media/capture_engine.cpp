@@ -114,7 +114,7 @@ void CaptureEngine::write(const Job& job, const InputFormat& input, uint8_t mode
     stats.lastField = input.interlaced ? fieldIndex : 2;
 }
 
-void CaptureEngine::boundary(const InputFormat& input, uint64_t field) {
+bool CaptureEngine::boundary(const InputFormat& input, uint64_t field) {
     std::optional<Job> done;
     uint8_t mode = 0;
     {
@@ -129,17 +129,15 @@ void CaptureEngine::boundary(const InputFormat& input, uint64_t field) {
         }
         if (current && !current->started) current->started = true, current->field = field;
     }
-    if (!done) return;
+    if (!done) return false;
     write(*done, input, mode);
-    bool interrupt = false;
-    {
-        std::lock_guard lock(mutex);
-        events |= kDone;
-        ++stats.captured;
-        interrupt = (byteOf(fpga.peek(block), 2) & kDone) != 0;
-    }
-    if (interrupt) fpga.line(line).raise();
+    std::lock_guard lock(mutex);
+    events |= kDone;
+    ++stats.captured;
+    return (byteOf(fpga.peek(block), 2) & kDone) != 0;
 }
+
+void CaptureEngine::interrupt() { fpga.line(line).raise(); }
 
 CaptureEngine::Counters CaptureEngine::counters() const {
     std::lock_guard lock(mutex);

@@ -42,7 +42,10 @@ public:
     std::optional<uint32_t> onRead(uint32_t reg) override;
 
     // The input's picture number `field` begins: the running capture ends, a waiting one begins.
-    void boundary(const InputFormat& input, uint64_t field);
+    // True when the capture that ended wants its interrupt, which the caller raises with interrupt()
+    // once every engine has finished the picture.
+    bool boundary(const InputFormat& input, uint64_t field);
+    void interrupt();
     // The input went away or changed format: what was in flight never completes.
     void abort();
     Counters counters() const;

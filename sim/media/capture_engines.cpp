@@ -58,8 +58,11 @@ void CaptureEngines::run() {
             while (!wake.wait_until(lock, next, interrupted)) {
                 const uint64_t field = ++fields;
                 lock.unlock();
-                fullEngine->boundary(format, field);
-                previewEngine->boundary(format, field);
+                // Both engines write during the picture: its end interrupts once both are in memory.
+                const bool fullDone = fullEngine->boundary(format, field);
+                const bool previewDone = previewEngine->boundary(format, field);
+                if (fullDone) fullEngine->interrupt();
+                if (previewDone) previewEngine->interrupt();
                 lock.lock();
                 next += period;
                 // A late wake-up (a busy machine) skips pictures rather than sending a burst.

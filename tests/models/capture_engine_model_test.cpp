@@ -160,6 +160,22 @@ TEST(CaptureEngineModel, PreviewEngineWritesScaledPicturesAndInterruptsOnlyWhenA
     EXPECT_EQ(c.lastHeight, 540);
 }
 
+// Both engines write during the picture; its end interrupts only once both are in memory, so the
+// full engine's interrupt always finds the preview of the same picture done.
+TEST(CaptureEngineModel, TheFullInterruptFindsThePreviewOfThePictureDone) {
+    Engines e("1080p60");
+    e.fpga().write8(kFull + 2, 0x80);
+    e.fpga().write8(kPreview + 1, 1);
+    for (int picture = 0; picture < 5; ++picture) {
+        e.fpga().write8(kFull + 3, 0xc0);
+        e.fpga().write8(kPreview + 3, 0xc0);
+        e.start(kFull, kWindow);
+        e.start(kPreview, kWindow + 0x800000);
+        ASSERT_TRUE(e.interrupt(1));
+        EXPECT_EQ(e.events(kPreview) & 0x80, 0x80) << "picture " << picture;
+    }
+}
+
 TEST(CaptureEngineModel, NeverWritesOutsideTheRawWindow) {
     Engines e("1080p60");
     e.fpga().write8(kFull + 2, 0x80);

@@ -220,6 +220,24 @@ TEST_P(CompressDecode, BothStreamsDecodeToTheColourBars) {
 INSTANTIATE_TEST_SUITE_P(InputsAndCores, CompressDecode,
                          testing::Combine(testing::Values("1080p59.94", "1080i59.94"), testing::Values(1, 2, 4)));
 
+// Both engines capture the same picture and its end interrupts once both are in memory, so no
+// preview is coded before it was written: every preview sent shows the bars, at every rate.
+class PreviewDecode : public testing::TestWithParam<const char*> {};
+
+TEST_P(PreviewDecode, EveryPreviewSentShowsTheBars) {
+    Rig rig(GetParam(), 4);
+    ASSERT_TRUE(rig.framesSent(Stream::preview, 3, 5000ms));
+    for (uint64_t seen = rig.sent(Stream::preview).frames, checked = 0; checked < 4; ++checked) {
+        ASSERT_TRUE(rig.framesSent(Stream::preview, seen + 1, 2000ms));
+        const auto preview = rig.sent(Stream::preview);
+        seen = preview.frames;
+        EXPECT_TRUE(decodesToBars(preview)) << "preview " << seen;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, PreviewDecode,
+                         testing::Values("1080p60", "1080p25", "1080p24", "1080i59.94", "1080i50", "720p25"));
+
 TEST(CompressScenario, StandardDefinitionPreviewIsACopyOfTheFullPicture) {
     Rig rig("none", 2, false);
     auto pair = std::make_shared<video_capture::frame_pair_t>();
