@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 
 unsigned long spiMessageRequest(int n) {
     // As SPI_IOC_MESSAGE(n): a size that does not fit the field is encoded as 0.
