@@ -14,26 +14,50 @@ namespace {
 constexpr size_t kJournalLimit = 1 << 16;
 constexpr auto kMovingSlice = std::chrono::milliseconds(1);
 
+// Datagram byte 0: the write flag above the address.
+constexpr uint8_t kWriteFlag = 0x80, kAddress = 0x7F;
+
+// Registers outside the motor blocks, motors numbered 1 and 2 as in the data sheet.
+enum Register : uint8_t {
+    GCONF = 0x00, GSTAT = 0x01, REG_03 = 0x03, INPUT = 0x04, X_COMPARE = 0x05,
+    PWMCONF1 = 0x10, PWM_STATUS1 = 0x11, PWMCONF2 = 0x18, PWM_STATUS2 = 0x19,
+    MSLUT0 = 0x60, MSLUTSTART = 0x69,
+    MSCNT1 = 0x6A, MSCURACT1 = 0x6B, CHOPCONF1 = 0x6C, COOLCONF1 = 0x6D, DRV_STATUS1 = 0x6F,
+    MSCNT2 = 0x7A, MSCURACT2 = 0x7B, CHOPCONF2 = 0x7C, COOLCONF2 = 0x7D, DRV_STATUS2 = 0x7F,
+};
+// GSTAT bits, also the low bits of the SPI status byte.
+constexpr uint32_t kReset = 1u << 0, kDrvErr1 = 1u << 1, kDrvErr2 = 1u << 2;
+// SPI status byte bit numbers.
+constexpr int kVelocityReached1 = 3, kVelocityReached2 = 4, kStatusStopL1 = 5, kStatusStopL2 = 6;
+// INPUT bits 31..24.
+constexpr uint32_t kVersion = 0x10;
+constexpr int kVersionShift = 24;
+constexpr uint32_t kMscntMask = 0x3FF;  // 10 bits
+constexpr uint32_t kStst = 1u << 31;     // DRV_STATUS: standstill
+// Motor blocks: motor 1 at 0x20, motor 2 at 0x40; the offset is the low five bits.
+constexpr uint8_t kMotorBase[2] = {0x20, 0x40};
+constexpr uint8_t kOffsetMask = 0x1F;
+
 // Registers outside the motor blocks: readable, writable, or both.
 enum Access : uint8_t { kNone = 0, kRead = 1, kWrite = 2, kBoth = 3 };
 
 Access plainAccess(uint8_t reg) {
     switch (reg) {
-        case 0x00: case 0x6C: case 0x7C: return kBoth;                           // GCONF, CHOPCONF
-        case 0x01: case 0x04: case 0x11: case 0x19: case 0x6A: case 0x6B:       // GSTAT, INPUT, PWM_STATUS, MSCNT,
-        case 0x6F: case 0x7A: case 0x7B: case 0x7F: return kRead;                // MSCURACT, DRV_STATUS
-        case 0x03: case 0x05: case 0x10: case 0x18: case 0x6D: case 0x7D: return kWrite;
-        default: return (reg >= 0x60 && reg <= 0x69) ? kWrite : kNone;            // MSLUT, MSLUTSEL, MSLUTSTART
+        case GCONF: case CHOPCONF1: case CHOPCONF2: return kBoth;
+        case GSTAT: case INPUT: case PWM_STATUS1: case PWM_STATUS2: case MSCNT1: case MSCURACT1:
+        case DRV_STATUS1: case MSCNT2: case MSCURACT2: case DRV_STATUS2: return kRead;
+        case REG_03: case X_COMPARE: case PWMCONF1: case PWMCONF2: case COOLCONF1: case COOLCONF2: return kWrite;
+        default: return (reg >= MSLUT0 && reg <= MSLUTSTART) ? kWrite : kNone;  // MSLUT[0..7], MSLUTSEL, MSLUTSTART
     }
 }
 
 int motorOf(uint8_t reg) {
-    if (reg >= 0x20 && reg < 0x20 + Tmc5041Ramp::kBlock) return 0;
-    if (reg >= 0x40 && reg < 0x40 + Tmc5041Ramp::kBlock) return 1;
+    for (int m = 0; m < 2; ++m)
+        if (reg >= kMotorBase[m] && reg < kMotorBase[m] + Tmc5041Ramp::kBlock) return m;
     return -1;
 }
 
-uint8_t offsetOf(uint8_t reg) { return static_cast<uint8_t>(reg & 0x1F); }
+uint8_t offsetOf(uint8_t reg) { return static_cast<uint8_t>(reg & kOffsetMask); }
 
 int64_t threadCpuNanoseconds() {
     timespec t{};
@@ -93,9 +117,9 @@ void Tmc5041Model::execute(const std::array<uint8_t, 5>& d) {
         std::lock_guard lock(mutex);
         if (dead) return;
         event = advanceLocked();
-        const uint8_t reg = d[0] & 0x7F;
+        const uint8_t reg = d[0] & kAddress;
         const uint32_t data = uint32_t{d[1]} << 24 | uint32_t{d[2]} << 16 | uint32_t{d[3]} << 8 | d[4];
-        if (d[0] & 0x80) {
+        if (d[0] & kWriteFlag) {
             event |= writeLocked(reg, data);
             // The shift register hands back what was written; a fault may flip one bit of it.
             pending = data;
@@ -123,14 +147,14 @@ uint32_t Tmc5041Model::readLocked(uint8_t reg, bool& event) {
     if (motor >= 0) return motors[static_cast<size_t>(motor)].read(offsetOf(reg), event);
     if (!(plainAccess(reg) & kRead)) return 0;
     switch (reg) {
-        case 0x01: {
+        case GSTAT: {
             const uint32_t value = gstat;
             gstat = 0;
             return value;
         }
-        case 0x04: return 0x10u << 24;  // VERSION
-        case 0x6A: case 0x7A: return static_cast<uint32_t>(motors[reg == 0x7A].position()) & 0x3FF;
-        case 0x6F: case 0x7F: return motors[reg == 0x7F].velocity() == 0 ? 1u << 31 : 0;  // stst
+        case INPUT: return kVersion << kVersionShift;
+        case MSCNT1: case MSCNT2: return static_cast<uint32_t>(motors[reg == MSCNT2].position()) & kMscntMask;
+        case DRV_STATUS1: case DRV_STATUS2: return motors[reg == DRV_STATUS2].velocity() == 0 ? kStst : 0;
         default: return plain[reg];
     }
 }
@@ -143,10 +167,11 @@ bool Tmc5041Model::writeLocked(uint8_t reg, uint32_t value) {
 }
 
 uint8_t Tmc5041Model::statusLocked() const {
-    return static_cast<uint8_t>((gstat & 0x7) | uint32_t{motors[0].velocityReached()} << 3 |
-                                uint32_t{motors[1].velocityReached()} << 4 |
-                                uint32_t{motors[0].stopLeftActive()} << 5 |
-                                uint32_t{motors[1].stopLeftActive()} << 6);
+    return static_cast<uint8_t>((gstat & (kReset | kDrvErr1 | kDrvErr2)) |
+                                uint32_t{motors[0].velocityReached()} << kVelocityReached1 |
+                                uint32_t{motors[1].velocityReached()} << kVelocityReached2 |
+                                uint32_t{motors[0].stopLeftActive()} << kStatusStopL1 |
+                                uint32_t{motors[1].stopLeftActive()} << kStatusStopL2);
 }
 
 void Tmc5041Model::mechanics() {
@@ -173,9 +198,9 @@ void Tmc5041Model::mechanics() {
 
 uint32_t Tmc5041Model::peek(uint8_t reg) {
     return withState([&] {
-        const int motor = motorOf(reg & 0x7F);
+        const int motor = motorOf(reg & kAddress);
         if (motor >= 0) return motors[static_cast<size_t>(motor)].peek(offsetOf(reg));
-        return reg == 0x01 ? gstat : plain[reg & 0x7F];
+        return reg == GSTAT ? gstat : plain[reg & kAddress];
     });
 }
 

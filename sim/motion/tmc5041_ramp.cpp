@@ -7,22 +7,33 @@ namespace sim {
 
 namespace {
 constexpr int kShift = HeadMechanics::kFineShift;
+// RAMPMODE values
+constexpr uint32_t kPositioning = 0, kVelocityPositive = 1, kVelocityNegative = 2, kHold = 3;
 // SW_MODE bits
 constexpr uint32_t kStopLeftEnable = 1u << 0, kStopRightEnable = 1u << 1, kPolLeft = 1u << 2, kPolRight = 1u << 3,
                    kSwap = 1u << 4, kLatchLeftActive = 1u << 5, kLatchLeftInactive = 1u << 6,
                    kLatchRightActive = 1u << 7, kLatchRightInactive = 1u << 8, kSoftStop = 1u << 11;
+// RAMP_STAT bit numbers
+constexpr int kStatusStopL = 0, kStatusStopR = 1, kStatusLatchL = 2, kStatusLatchR = 3, kEventStopL = 4,
+              kEventStopR = 5, kEventPosReached = 7, kVelocityReached = 8, kPositionReached = 9, kVzero = 10;
+
+// The low n bits.
+constexpr uint32_t bits(int n) { return n == 32 ? ~0u : (1u << n) - 1; }
+// IHOLD_IRUN: IHOLD 5 bits at 0, IRUN 5 bits at 8, IHOLDDELAY 4 bits at 16.
+constexpr uint32_t kIholdIrunFields = bits(5) | bits(5) << 8 | bits(4) << 16;
+static_assert(kIholdIrunFields == 0x000F1F1F);
 
 constexpr uint32_t mask(uint8_t offset) {
     switch (offset) {
-        case Tmc5041Ramp::RAMPMODE: return 0x3;
-        case Tmc5041Ramp::VSTART: case Tmc5041Ramp::VSTOP: return 0x3FFFF;
+        case Tmc5041Ramp::RAMPMODE: return bits(2);
+        case Tmc5041Ramp::VSTART: case Tmc5041Ramp::VSTOP: return bits(18);
         case Tmc5041Ramp::A1: case Tmc5041Ramp::AMAX: case Tmc5041Ramp::DMAX: case Tmc5041Ramp::D1:
-        case Tmc5041Ramp::TZEROWAIT: return 0xFFFF;
-        case Tmc5041Ramp::V1: return 0xFFFFF;
-        case Tmc5041Ramp::VMAX: case Tmc5041Ramp::VCOOLTHRS: case Tmc5041Ramp::VHIGH: return 0x7FFFFF;
-        case Tmc5041Ramp::IHOLD_IRUN: return 0x000F1F1F;
-        case Tmc5041Ramp::SW_MODE: return 0xFFF;
-        case Tmc5041Ramp::XACTUAL: case Tmc5041Ramp::XTARGET: return 0xFFFFFFFF;
+        case Tmc5041Ramp::TZEROWAIT: return bits(16);
+        case Tmc5041Ramp::V1: return bits(20);
+        case Tmc5041Ramp::VMAX: case Tmc5041Ramp::VCOOLTHRS: case Tmc5041Ramp::VHIGH: return bits(23);
+        case Tmc5041Ramp::IHOLD_IRUN: return kIholdIrunFields;
+        case Tmc5041Ramp::SW_MODE: return bits(12);
+        case Tmc5041Ramp::XACTUAL: case Tmc5041Ramp::XTARGET: return bits(32);
         default: return 0;  // read-only or unused
     }
 }
@@ -38,9 +49,9 @@ int64_t Tmc5041Ramp::targetFine() const {
 
 int Tmc5041Ramp::commandedDirection() const {
     switch (regs[RAMPMODE]) {
-        case 0: return sign(targetFine() - pos);
-        case 1: return regs[VMAX] != 0 ? 1 : 0;
-        case 2: return regs[VMAX] != 0 ? -1 : 0;
+        case kPositioning: return sign(targetFine() - pos);
+        case kVelocityPositive: return regs[VMAX] != 0 ? 1 : 0;
+        case kVelocityNegative: return regs[VMAX] != 0 ? -1 : 0;
         default: return 0;
     }
 }
@@ -90,7 +101,7 @@ bool Tmc5041Ramp::checkStops() {
 void Tmc5041Ramp::clearStopEvents() {
     // A stop event lasts until hold mode, a move the other way, or its stop is disabled.
     const int command = commandedDirection();
-    const bool hold = regs[RAMPMODE] == 3;
+    const bool hold = regs[RAMPMODE] == kHold;
     if (hold || command > 0 || !(regs[SW_MODE] & kStopLeftEnable)) eventStopLeft = false;
     if (hold || command < 0 || !(regs[SW_MODE] & kStopRightEnable)) eventStopRight = false;
 }
@@ -105,25 +116,27 @@ bool Tmc5041Ramp::write(uint8_t offset, uint32_t value) {
     clearStopEvents();
     bool event = sample();
     event |= checkStops();
-    const bool now = regs[RAMPMODE] == 0 && vel == 0 && pos == targetFine();
+    const bool now = regs[RAMPMODE] == kPositioning && vel == 0 && pos == targetFine();
     if (now && !reached) eventReached = event = true;
     reached = now;
     return event;
 }
 
 uint32_t Tmc5041Ramp::rampStatus() const {
-    const bool atTarget = regs[RAMPMODE] == 0 && vel == 0 && pos == targetFine();
-    return uint32_t{inLeft} | uint32_t{inRight} << 1 | uint32_t{latchLeft} << 2 | uint32_t{latchRight} << 3 |
-           uint32_t{eventStopLeft} << 4 | uint32_t{eventStopRight} << 5 | uint32_t{eventReached} << 7 |
-           uint32_t{velocityReached()} << 8 | uint32_t{atTarget} << 9 | uint32_t{vel == 0} << 10;
+    const bool atTarget = regs[RAMPMODE] == kPositioning && vel == 0 && pos == targetFine();
+    return uint32_t{inLeft} << kStatusStopL | uint32_t{inRight} << kStatusStopR | uint32_t{latchLeft} << kStatusLatchL |
+           uint32_t{latchRight} << kStatusLatchR | uint32_t{eventStopLeft} << kEventStopL |
+           uint32_t{eventStopRight} << kEventStopR | uint32_t{eventReached} << kEventPosReached |
+           uint32_t{velocityReached()} << kVelocityReached | uint32_t{atTarget} << kPositionReached |
+           uint32_t{vel == 0} << kVzero;
 }
 
 bool Tmc5041Ramp::velocityReached() const {
     const int64_t vmax = int64_t{regs[VMAX]} << 8;
     switch (regs[RAMPMODE]) {
-        case 0: return std::llabs(vel) == vmax;
-        case 1: return vel == vmax;
-        case 2: return vel == -vmax;
+        case kPositioning: return std::llabs(vel) == vmax;
+        case kVelocityPositive: return vel == vmax;
+        case kVelocityNegative: return vel == -vmax;
         default: return true;
     }
 }
@@ -131,7 +144,7 @@ bool Tmc5041Ramp::velocityReached() const {
 uint32_t Tmc5041Ramp::peek(uint8_t offset) const {
     switch (offset) {
         case XACTUAL: return static_cast<uint32_t>(position());
-        case VACTUAL: return static_cast<uint32_t>(velocity()) & 0xFFFFFF;
+        case VACTUAL: return static_cast<uint32_t>(velocity()) & bits(24);
         case RAMP_STAT: return rampStatus();
         case XLATCH: return xlatch;
         default: return offset < kBlock ? regs[offset] : 0;
@@ -185,7 +198,7 @@ void Tmc5041Ramp::softStop() {
 }
 
 void Tmc5041Ramp::stepVelocity() {
-    const int64_t target = (int64_t{regs[VMAX]} << 8) * (regs[RAMPMODE] == 1 ? 1 : -1);
+    const int64_t target = (int64_t{regs[VMAX]} << 8) * (regs[RAMPMODE] == kVelocityPositive ? 1 : -1);
     const int64_t rate = std::max<int64_t>(regs[AMAX], 1);
     vel = vel < target ? std::min(vel + rate, target) : std::max(vel - rate, target);
 }
@@ -229,12 +242,12 @@ bool Tmc5041Ramp::step() {
     bool event = false;
     if (blocked())
         softStop();
-    else if (regs[RAMPMODE] == 0)
+    else if (regs[RAMPMODE] == kPositioning)
         stepPositioning();
-    else if (regs[RAMPMODE] != 3)
+    else if (regs[RAMPMODE] != kHold)
         stepVelocity();
     int64_t delta = vel;
-    if (regs[RAMPMODE] == 0 && !blocked() && vel != 0) {
+    if (regs[RAMPMODE] == kPositioning && !blocked() && vel != 0) {
         const int64_t remaining = targetFine() - pos;
         if (sign(remaining) == sign(vel) && std::llabs(delta) >= std::llabs(remaining)) {
             delta = remaining;  // the move ends exactly on the target
@@ -243,7 +256,7 @@ bool Tmc5041Ramp::step() {
     }
     pos += delta;
     head.move(axis, delta);
-    const bool now = regs[RAMPMODE] == 0 && vel == 0 && pos == targetFine();
+    const bool now = regs[RAMPMODE] == kPositioning && vel == 0 && pos == targetFine();
     if (now && !reached) eventReached = event = true;
     reached = now;
     return event;
@@ -253,10 +266,10 @@ uint64_t Tmc5041Ramp::bulkTicks(uint64_t limit) const {
     if (vel == 0 || blocked()) return 0;
     const int64_t speed = std::llabs(vel);
     const int64_t vmax = int64_t{regs[VMAX]} << 8;
-    if (regs[RAMPMODE] == 3) return 0;
-    if (regs[RAMPMODE] != 0 && vel != vmax * (regs[RAMPMODE] == 1 ? 1 : -1)) return 0;
+    if (regs[RAMPMODE] == kHold) return 0;
+    if (regs[RAMPMODE] != kPositioning && vel != vmax * (regs[RAMPMODE] == kVelocityPositive ? 1 : -1)) return 0;
     int64_t n = head.room(axis, sign(vel)) / speed;
-    if (regs[RAMPMODE] == 0) {
+    if (regs[RAMPMODE] == kPositioning) {
         const int64_t remaining = targetFine() - pos;
         if (speed != vmax || sign(remaining) != sign(vel)) return 0;
         const double cruise = static_cast<double>(std::llabs(remaining)) - brakingDistance(speed) - 2.0 * speed;
@@ -287,8 +300,8 @@ bool Tmc5041Ramp::resting() const {
     if (vel != 0) return false;
     if (blocked()) return true;
     switch (regs[RAMPMODE]) {
-        case 0: return pos == targetFine();
-        case 1: case 2: return regs[VMAX] == 0;
+        case kPositioning: return pos == targetFine();
+        case kVelocityPositive: case kVelocityNegative: return regs[VMAX] == 0;
         default: return true;
     }
 }

@@ -46,7 +46,7 @@ Stepper::Stepper(std::shared_ptr<hardware> hw_, uint8_t limit_check_, std::share
 
 Stepper::~Stepper() { close(); }
 
-uint32_t Stepper::panHomingSpeed() const { return static_cast<uint32_t>(143000 * max_speed_up.load()); }
+uint32_t Stepper::panHomingSpeed() const { return static_cast<uint32_t>(kPanHomingSpeed * max_speed_up.load()); }
 
 uint32_t Stepper::speedFromIndex(int, int index) const {
     // Callers clamp; an index outside the table is clamped here too rather than read past it.
@@ -77,7 +77,7 @@ bool Stepper::begin(const char* spi_path) {
 
 bool Stepper::handshake(int motor) {
     const uint8_t r = reg(motor, XACTUAL);
-    const uint8_t w = static_cast<uint8_t>(r | 0x80);
+    const uint8_t w = static_cast<uint8_t>(r | kWriteBit);
     uint8_t tx[25] = {w, 0x01, 0x02, 0x03, 0x04, r, 0x11, 0x12, 0x13, 0x14, w, 0x21, 0x22,
                       0x23, 0x24, r, 0x31, 0x32, 0x33, 0x34, r, 0x41, 0x42, 0x43, 0x44};
     uint8_t rx[25] = {};
@@ -130,7 +130,7 @@ void Stepper::close() {
 int Stepper::rotate(int motor, int32_t speed) {
     if (!validMotor(motor)) return kBadMotor;
     writeRegister(reg(motor, VMAX), static_cast<uint32_t>(std::llabs(static_cast<long long>(speed))));
-    writeRegister(reg(motor, RAMPMODE), speed < 0 ? 2 : 1);
+    writeRegister(reg(motor, RAMPMODE), speed < 0 ? rampmode::kVelocityNegative : rampmode::kVelocityPositive);
     return 0;
 }
 
@@ -138,13 +138,12 @@ int Stepper::stop(int motor) {
     if (!validMotor(motor)) return kBadMotor;
     uint32_t raw = 0;
     readRegister(reg(motor, VACTUAL), raw);
-    // VACTUAL is 24 bits, signed.
-    const int32_t velocity = static_cast<int32_t>(raw << 8) >> 8;
+    const int32_t velocity = signedVactual(raw);
     const uint32_t amax = std::max<uint32_t>(static_cast<uint32_t>(std::abs(velocity)) / 20, 100);
     writeRegister(reg(motor, V1), 0);
     writeRegister(reg(motor, AMAX), amax);
     writeRegister(reg(motor, VMAX), 0);
-    writeRegister(reg(motor, RAMPMODE), 1);
+    writeRegister(reg(motor, RAMPMODE), rampmode::kVelocityPositive);
     return 0;
 }
 
@@ -159,11 +158,11 @@ int Stepper::moveAbsolute(int motor, int32_t position, uint32_t vmax) {
     }
     uint32_t v1 = 0;
     readRegister(reg(motor, V1), v1);
-    if (v1 != 1000) {  // undo a preceding stop
-        writeRegister(reg(motor, V1), 1000);
-        writeRegister(reg(motor, AMAX), 3000);
+    if (v1 != kMoveV1) {  // undo a preceding stop
+        writeRegister(reg(motor, V1), kMoveV1);
+        writeRegister(reg(motor, AMAX), kMoveAmax);
     }
-    writeRegister(reg(motor, RAMPMODE), 0);
+    writeRegister(reg(motor, RAMPMODE), rampmode::kPositioning);
     writeRegister(reg(motor, VMAX), vmax);
     uint32_t target = 0;
     if (!readRegister(reg(motor, XTARGET), target) || target != static_cast<uint32_t>(position))
@@ -199,8 +198,8 @@ bool Stepper::pause(std::chrono::milliseconds duration) {
 }
 
 int Stepper::waitMotionSlice() {
-    hw->enable_irq(hardware::ndi_dec);
-    return hw->wait_irq(hardware::ndi_dec, std::chrono::milliseconds(100));
+    hw->enable_irq(kMotionIrq);
+    return hw->wait_irq(kMotionIrq, std::chrono::milliseconds(100));
 }
 
 bool Stepper::waitMotionEvent() {

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <thread>
 
+#include "hw/hardware.h"
 #include "motion/tmc5041.h"
 
-class hardware;
 class eepromDevice;
 
 class Stepper : public TMC5041 {
@@ -20,9 +20,20 @@ public:
     static constexpr int kPan = 1;
     static constexpr int kBadMotor = 8;
     static constexpr uint32_t kTiltHomingSpeed = 59000;
-    static constexpr uint32_t kTiltCurrentDefault = 0x000F1703;
-    static constexpr uint32_t kTiltCurrentMoving = 0x000F170A;
-    static constexpr uint32_t kTiltCurrentMax = 0x000F1F1F;
+    // Scaled by the speed-up: the pan homing and escape speed.
+    static constexpr uint32_t kPanHomingSpeed = 143000;
+    // Microsteps a motor moves to leave a switch it stands on.
+    static constexpr int32_t kEscapeDistance = 30000;
+    // The motion controller's interrupt line.
+    static constexpr int kMotionIrq = hardware::ndi_dec;
+
+    // Tilt currents (IHOLD_IRUN): resting, moving, and in free mode.
+    static constexpr uint32_t kTiltCurrentDefault = tmc5041::kCurrentStartup;
+    static constexpr uint32_t kTiltCurrentMoving = tmc5041::iholdIrun({.ihold = 10, .irun = 23, .iholddelay = 15});
+    static constexpr uint32_t kTiltCurrentMax = tmc5041::iholdIrun({.ihold = 31, .irun = 31, .iholddelay = 15});
+    static_assert(kTiltCurrentDefault == 0x000F1703);
+    static_assert(kTiltCurrentMoving == 0x000F170A);
+    static_assert(kTiltCurrentMax == 0x000F1F1F);
 
     Stepper(std::shared_ptr<hardware> hw, uint8_t limit_check, std::shared_ptr<eepromDevice> eeprom,
             int32_t limit_degree, float max_speed_up,
@@ -43,7 +54,7 @@ public:
     uint32_t tiltRampStatus() const { return tilt_ramp_stat.load(); }
     uint32_t panRampStatus() const { return pan_ramp_stat.load(); }
     void setMaxSpeedUp(float value) { max_speed_up = value; }
-    // 143000 x the speed-up, the pan homing and escape speed.
+    // kPanHomingSpeed x the speed-up.
     uint32_t panHomingSpeed() const;
 
     // Homing and limits.
@@ -65,6 +76,9 @@ public:
     int32_t pan_search_pos = 0, pan_search_neg = 0;
 
 private:
+    // The ramp a move restores after a stop (which clears V1) and homing leaves behind.
+    static constexpr uint32_t kMoveV1 = 1000, kMoveAmax = 3000;
+
     bool validMotor(int motor) const { return motor == kTilt || motor == kPan; }
     int32_t readPosition(int motor);
     uint32_t readRampStatus(int motor);

@@ -9,11 +9,6 @@ using namespace tmc5041;
 using namespace std::chrono_literals;
 
 namespace {
-constexpr int32_t kEscape = 30000;
-constexpr uint32_t kLeft = 0x1, kRight = 0x2, kBoth = 0x3;
-constexpr uint32_t kSwitchBits = 0x3F;  // inputs, latches and stop events
-constexpr uint32_t kVelocityZero = 1u << 10;
-constexpr uint32_t kReached = 1u << 7, kStall = 1u << 6;
 constexpr int kQuietPasses = 5;
 
 void report(const char* format, uint32_t status, int32_t position) {
@@ -45,20 +40,20 @@ void Stepper::controlEscape() {
     const int32_t tiltPosition = readPosition(kTilt);
     const int32_t panPosition = readPosition(kPan);
     const uint32_t pan = pan_ramp_stat, tilt = tilt_ramp_stat;
-    if (pan & kLeft) {
-        moveRelative(kPan, kEscape, panHomingSpeed());
+    if (pan & ramp_stat::status_stop_l) {
+        moveRelative(kPan, kEscapeDistance, panHomingSpeed());
         report("ERR, GOTO LEFT LIMIT SAFE AREA ( %X %d )\n", pan, panPosition);
-    } else if (pan & kRight) {
-        moveRelative(kPan, -kEscape, panHomingSpeed());
+    } else if (pan & ramp_stat::status_stop_r) {
+        moveRelative(kPan, -kEscapeDistance, panHomingSpeed());
         report("ERR, GOTO LEFT RIGHT SAFE AREA ( %X %d )\n", pan, panPosition);
     }
-    if ((tilt & kBoth) == kBoth) {
+    if ((tilt & ramp_stat::kSwitchInputs) == ramp_stat::kSwitchInputs) {
         controlTiltBoth(tilt, tiltPosition);
-    } else if (tilt & kLeft) {
-        moveRelative(kTilt, kEscape, panHomingSpeed());
+    } else if (tilt & ramp_stat::status_stop_l) {
+        moveRelative(kTilt, kEscapeDistance, panHomingSpeed());
         report("NEW, ERR, GOTO TILT-DOWN LIMIT SAFE AREA ( %X %d )\n", tilt, tiltPosition);
-    } else if (tilt & kRight) {
-        moveRelative(kTilt, -kEscape, panHomingSpeed());
+    } else if (tilt & ramp_stat::status_stop_r) {
+        moveRelative(kTilt, -kEscapeDistance, panHomingSpeed());
         report("NEW, ERR, GOTO TILT-UP LIMIT SAFE AREA ( %X %d )\n", tilt, tiltPosition);
     }
 }
@@ -73,7 +68,7 @@ void Stepper::controlTiltBoth(uint32_t status, int32_t position) {
     }
     const bool atTop = position >= up;
     setSwitchMode(kTilt, kSwitchStopsOff);
-    moveAbsolute(kTilt, atTop ? up - kEscape : down + kEscape, kTiltHomingSpeed);
+    moveAbsolute(kTilt, atTop ? up - kEscapeDistance : down + kEscapeDistance, kTiltHomingSpeed);
     report(atTop ? "ERR, GOTO UP RIGHT SAFE AREA ( %X %d )\n" : "ERR, GOTO DOWN LIMIT SAFE AREA ( %X %d )\n", status,
            position);
     pause(3s);
@@ -84,7 +79,7 @@ void Stepper::controlQuietPass(int& timeouts, int& idleChecks) {
     if (++timeouts < kQuietPasses) return;
     uint32_t current = 0;
     readRegister(reg(kTilt, IHOLD_IRUN), current);
-    if ((tilt_ramp_stat & kVelocityZero) == 0 || current == kTiltCurrentDefault) {
+    if ((tilt_ramp_stat & ramp_stat::vzero) == 0 || current == kTiltCurrentDefault) {
         timeouts = idleChecks = 0;
         return;
     }
@@ -96,7 +91,7 @@ void Stepper::controlQuietPass(int& timeouts, int& idleChecks) {
 }
 
 void Stepper::controlEventPass() {
-    if (((tilt_ramp_stat | pan_ramp_stat) & kSwitchBits) == 0) {
+    if (((tilt_ramp_stat | pan_ramp_stat) & ramp_stat::kSwitchActivity) == 0) {
         limit_state = saved_limit_state.load();
     } else if (limit_state != -2) {
         saved_limit_state = limit_state.load();
@@ -108,7 +103,7 @@ void Stepper::controlEventPass() {
 
 void Stepper::reportReached(int motor, uint32_t status) {
     const char tag = motor == kTilt ? 'T' : 'P';
-    if (status & kReached) {
+    if (status & ramp_stat::event_pos_reached) {
         logAt(5, "#%c ramp_status 0x%X\n", tag, status);
         logAt(5, "#%c reached\n", tag);
         uint32_t target = 0, position = 0;
@@ -116,7 +111,7 @@ void Stepper::reportReached(int motor, uint32_t status) {
         readRegister(reg(motor, XACTUAL), position);
         logAt(5, "#%c XTARGET %X\n", tag, target);
         logAt(5, "#%c XACTUAL %X\n", tag, position);
-    } else if (status & kStall) {
+    } else if (status & ramp_stat::event_stop_sg) {
         logAt(5, "#%c Stall detected\n", tag);
         logAt(5, "#%c ramp_status 0x%X\n", tag, status);
     }

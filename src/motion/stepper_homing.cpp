@@ -10,14 +10,13 @@ using namespace tmc5041;
 using namespace std::chrono_literals;
 
 namespace {
-constexpr int32_t kEscape = 30000;
 constexpr int32_t kTiltTravel = 800000;
 constexpr int32_t kTiltUp = 493614;
 constexpr int32_t kTiltHome = kTiltUp - 179193;
-constexpr uint32_t kSwitchInputs = 0x3;
-constexpr uint32_t kLeftHit = 0x15, kRightHit = 0x2A;
 
-int32_t escapeDelta(uint32_t status) { return (status & 1) ? kEscape : -kEscape; }
+int32_t escapeDelta(uint32_t status) {
+    return (status & ramp_stat::status_stop_l) ? Stepper::kEscapeDistance : -Stepper::kEscapeDistance;
+}
 
 void report(const char* format, int a, int b) {
     std::printf(format, a, b);
@@ -38,14 +37,14 @@ bool Stepper::limitExit() {
     if (limit_check == 0) return true;
     const uint32_t tilt = readRampStatus(kTilt);
     const uint32_t pan = readRampStatus(kPan);
-    if ((tilt & kSwitchInputs) == 0 && (pan & kSwitchInputs) == 0) return true;
+    if ((tilt & ramp_stat::kSwitchInputs) == 0 && (pan & ramp_stat::kSwitchInputs) == 0) return true;
     limit_check = 0;
     std::printf("LIMIT STATUS TILT: %X\n", tilt);
     std::printf("LIMIT STATUS PAN : %X\n", pan);
     std::fflush(stdout);
-    if ((tilt & kSwitchInputs) && (pan & kSwitchInputs))
+    if ((tilt & ramp_stat::kSwitchInputs) && (pan & ramp_stat::kSwitchInputs))
         escapeBoth(tilt, pan);
-    else if (tilt & kSwitchInputs)
+    else if (tilt & ramp_stat::kSwitchInputs)
         escapeTilt(tilt);
     else
         escapePan(pan);
@@ -54,7 +53,7 @@ bool Stepper::limitExit() {
 
 void Stepper::escapeOldTilt(const char* message) {
     setSwitchMode(kTilt, kSwitchStopsOff);
-    moveRelative(kTilt, -kEscape, kTiltHomingSpeed);
+    moveRelative(kTilt, -kEscapeDistance, kTiltHomingSpeed);
     say(message);
     pause(3s);
     setSwitchMode(kTilt, kSwitchStopsOn);
@@ -74,7 +73,7 @@ void Stepper::escapeBoth(uint32_t tilt, uint32_t pan) {
     stop(kPan);
     stop(kTilt);
     for (int motor : {kTilt, kPan}) report("1#%d TMCR_XACTUAL %d\n", motor, readPosition(motor));
-    const bool oldWiring = (tilt & kSwitchInputs) == kSwitchInputs;
+    const bool oldWiring = (tilt & ramp_stat::kSwitchInputs) == ramp_stat::kSwitchInputs;
     int32_t tiltGoal = 0;
     if (oldWiring) {
         escapeOldTilt("\n#1 Tilt is limit exit!!");
@@ -90,7 +89,7 @@ void Stepper::escapeBoth(uint32_t tilt, uint32_t pan) {
 }
 
 void Stepper::escapeTilt(uint32_t tilt) {
-    if ((tilt & kSwitchInputs) == kSwitchInputs) {
+    if ((tilt & ramp_stat::kSwitchInputs) == ramp_stat::kSwitchInputs) {
         escapeOldTilt("\n#2 Tilt is limit exit!!");
         limit_check = 1;
         return;
@@ -116,8 +115,8 @@ void Stepper::escapePan(uint32_t pan) {
 
 void Stepper::slowRamps(int motor) {
     writeRegister(reg(motor, A1), 100);
-    writeRegister(reg(motor, V1), 1000);
-    writeRegister(reg(motor, AMAX), 3000);
+    writeRegister(reg(motor, V1), kMoveV1);
+    writeRegister(reg(motor, AMAX), kMoveAmax);
     writeRegister(reg(motor, DMAX), 3000);
     writeRegister(reg(motor, D1), 500);
 }
@@ -159,7 +158,7 @@ void Stepper::limitStart() {
         if (!panDone && (panDone = homeAxisStep(kPan))) logAt(5, "Pan finished\n");
         if (!tiltDone && (tiltDone = homeAxisStep(kTilt))) logAt(5, "Tilt finished\n");
     }
-    hw->disable_irq(hardware::ndi_dec);
+    hw->disable_irq(kMotionIrq);
     limit_state = 1;
     say("Successfully initialized");
     if (stop_flag) return;
@@ -179,13 +178,14 @@ bool Stepper::homeAxisStep(int axis) {
         logAt(5, pan ? "PAN_MOTOR target_Position\n" : "TILT_MOTOR target_Position\n");
         return true;
     }
-    if ((status & kLeftHit) != kLeftHit && (status & kRightHit) != kRightHit) return false;
+    if ((status & ramp_stat::kLeftHit) != ramp_stat::kLeftHit && (status & ramp_stat::kRightHit) != ramp_stat::kRightHit)
+        return false;
     return pan ? homePan(status) : homeTilt();
 }
 
 void Stepper::pollSwitchesClear(int motor) {
     // Back to back at bus rate, as the camera does.
-    while (!stop_flag && (readRampStatus(motor) & kSwitchInputs) != 0) {
+    while (!stop_flag && (readRampStatus(motor) & ramp_stat::kSwitchInputs) != 0) {
     }
 }
 
@@ -217,9 +217,9 @@ bool Stepper::homePan(uint32_t) {
 bool Stepper::homeTilt() {
     if (!pause(100ms)) return false;
     tilt_ramp_stat = readRampStatus(kTilt);
-    const uint32_t inputs = tilt_ramp_stat & kSwitchInputs;
-    const bool oldWiring = inputs != 1 && inputs != 2;
-    if (inputs == kSwitchInputs)
+    const uint32_t inputs = tilt_ramp_stat & ramp_stat::kSwitchInputs;
+    const bool oldWiring = inputs != ramp_stat::status_stop_l && inputs != ramp_stat::status_stop_r;
+    if (inputs == ramp_stat::kSwitchInputs)
         say("wait! Old kOVA H/W");
     else if (inputs != 0) {
         std::printf("wait! New kOVA H/W 0x%0X\n", tilt_ramp_stat.load());

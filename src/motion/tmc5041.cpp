@@ -6,8 +6,18 @@
 #include "base/log.h"
 
 namespace {
-constexpr const char* kStatusNames[8] = {"RESET",           "DRIVER_ERROR",     "STALL_GUARD", "STAND_STILL",
-                                         "VELOCITY_REACHED", "POSITION_REACHED", "STOP_L",      "STOP_R"};
+using namespace tmc5041::spi_status;
+
+// The log's labels for the status byte, in bit order. The log format fixes them; several do not
+// name what the chip's bit means.
+struct StatusLabel {
+    uint8_t bit;
+    const char* label;
+};
+constexpr StatusLabel kStatusLabels[8] = {
+    {reset_flag, "RESET"},          {driver_error1, "DRIVER_ERROR"},         {driver_error2, "STALL_GUARD"},
+    {velocity_reached1, "STAND_STILL"}, {velocity_reached2, "VELOCITY_REACHED"}, {status_stop_l1, "POSITION_REACHED"},
+    {status_stop_l2, "STOP_L"},     {reserved, "STOP_R"}};
 
 uint32_t dataOf(const uint8_t* reply) {
     return static_cast<uint32_t>(reply[1]) << 24 | static_cast<uint32_t>(reply[2]) << 16 |
@@ -25,10 +35,10 @@ void putData(uint8_t* datagram, uint8_t address, uint32_t value) {
 
 int TMC5041::rampStatusString(char* buffer, size_t size, uint8_t status) {
     std::string text = "[";
-    for (int bit = 0; bit < 8; ++bit) {
-        if ((status & (1u << bit)) == 0) continue;
+    for (const auto& s : kStatusLabels) {
+        if ((status & s.bit) == 0) continue;
         if (text.size() > 1) text += ' ';
-        text += kStatusNames[bit];
+        text += s.label;
     }
     text += ']';
     if (size > 0) std::snprintf(buffer, size, "%s", text.c_str());
@@ -70,7 +80,7 @@ void TMC5041::trace(int level, const char* prefix, uint8_t reg, uint32_t value, 
 }
 
 bool TMC5041::readRegister(uint8_t reg, uint32_t& value) {
-    reg &= 0x7F;
+    reg &= tmc5041::kAddressMask;
     const uint8_t access = tmc5041::accessTable()[reg];
     if (access == 0) {
         trace(2, "get", reg, 0, "error register is undefined");
@@ -94,14 +104,14 @@ bool TMC5041::readRegister(uint8_t reg, uint32_t& value) {
 }
 
 bool TMC5041::writeRegister(uint8_t reg, uint32_t value) {
-    reg &= 0x7F;
+    reg &= tmc5041::kAddressMask;
     if ((tmc5041::accessTable()[reg] & tmc5041::kWritable) == 0) {
         trace(2, "SET", reg, value, "error register not writeable");
         return false;
     }
     uint8_t tx[10] = {};
     uint8_t rx[10] = {};
-    putData(tx, static_cast<uint8_t>(reg | 0x80), value);
+    putData(tx, static_cast<uint8_t>(reg | tmc5041::kWriteBit), value);
     if (!transfer(tx, rx, sizeof tx)) {
         trace(2, "SET", reg, value, "error");
         return false;

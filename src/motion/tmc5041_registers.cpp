@@ -10,51 +10,70 @@ struct Entry {
     uint32_t value;
 };
 
+// Positioning ramps of a start-up: A1 up to V1, AMAX beyond; D1 below V1, DMAX above.
+constexpr uint32_t kStartA1 = 1000, kStartV1 = 1000, kStartAmax = 16384, kStartDmax = 16384, kStartD1 = 1000;
+constexpr uint32_t kStartVstop = 10;
+constexpr uint32_t kStartVelocityThreshold = 0x0007FFFF;  // VCOOLTHRS and VHIGH
+
+constexpr uint32_t kChopper = chopconf::TOFF(15) | chopconf::HSTRT(0) | chopconf::HEND(10) | chopconf::TBL(2);
+static_assert(kChopper == 0x0001050F);
+
+constexpr uint32_t kStealthChop =
+    pwmconf::PWM_AMPL(127) | pwmconf::PWM_GRAD(8) | pwmconf::pwm_freq(2) | pwmconf::pwm_autoscale;
+static_assert(kStealthChop == 0x0006087F);
+
+constexpr uint32_t kGlobalConfig = 0x00000308;
+
+// The data sheet's default sine wave table.
+constexpr uint32_t kMslut[kMslutWords] = {0xAAAAB554, 0x4A9554AA, 0x24492929, 0x10104222,
+                                          0xFBFFFFFF, 0xB5BB777D, 0x49295556, 0x00404222};
+constexpr uint32_t kMslutSegments = mslutsel::W0(2) | mslutsel::W1(1) | mslutsel::W2(1) | mslutsel::W3(1) |
+                                    mslutsel::X1(128) | mslutsel::X2(255) | mslutsel::X3(255);
+static_assert(kMslutSegments == 0xFFFF8056);
+constexpr uint32_t kMslutStart = mslutstart::START_SIN(0) | mslutstart::START_SIN90(247);
+static_assert(kMslutStart == 0x00F70000);
+
 constexpr void motor(std::array<Entry, kRegisters>& t, int m) {
-    const uint8_t b = base(m);
-    t[b + RAMPMODE] = {RW, 0};
-    t[b + XACTUAL] = {RW, 0};
-    t[b + VACTUAL] = {R, 0};
-    t[b + VSTART] = {W, 0};
-    t[b + A1] = {W, 1000};
-    t[b + V1] = {W, 1000};
-    t[b + AMAX] = {W, 16384};
-    t[b + VMAX] = {W, 0};
-    t[b + DMAX] = {W, 16384};
-    t[b + D1] = {W, 1000};
-    t[b + VSTOP] = {W, 10};
-    t[b + TZEROWAIT] = {W, 0};
-    t[b + XTARGET] = {RW, 0};
-    t[b + IHOLD_IRUN] = {W, 0x000F1703};
-    t[b + VCOOLTHRS] = {W, 0x0007FFFF};
-    t[b + VHIGH] = {W, 0x0007FFFF};
-    t[b + SW_MODE] = {RW, kSwitchStopsOn};
-    t[b + RAMP_STAT] = {R, 0};
-    t[b + XLATCH] = {R, 0};
-    const uint8_t driver = static_cast<uint8_t>(0x6A + 0x10 * m);
-    t[driver + 0] = {R, 0};             // MSCNT
-    t[driver + 1] = {R, 0};             // MSCURACT
-    t[driver + 2] = {RW, 0x0001050F};   // CHOPCONF
-    t[driver + 3] = {W, 0};             // coolStep configuration
-    t[driver + 5] = {R, 0};             // DRV_STATUS
-    t[0x10 + 8 * m] = {W, 0x0006087F};  // PWMCONF
-    t[0x11 + 8 * m] = {R, 0};           // PWM_STATUS
+    t[reg(m, RAMPMODE)] = {RW, rampmode::kPositioning};
+    t[reg(m, XACTUAL)] = {RW, 0};
+    t[reg(m, VACTUAL)] = {R, 0};
+    t[reg(m, VSTART)] = {W, 0};
+    t[reg(m, A1)] = {W, kStartA1};
+    t[reg(m, V1)] = {W, kStartV1};
+    t[reg(m, AMAX)] = {W, kStartAmax};
+    t[reg(m, VMAX)] = {W, 0};
+    t[reg(m, DMAX)] = {W, kStartDmax};
+    t[reg(m, D1)] = {W, kStartD1};
+    t[reg(m, VSTOP)] = {W, kStartVstop};
+    t[reg(m, TZEROWAIT)] = {W, 0};
+    t[reg(m, XTARGET)] = {RW, 0};
+    t[reg(m, IHOLD_IRUN)] = {W, kCurrentStartup};
+    t[reg(m, VCOOLTHRS)] = {W, kStartVelocityThreshold};
+    t[reg(m, VHIGH)] = {W, kStartVelocityThreshold};
+    t[reg(m, SW_MODE)] = {RW, kSwitchStopsOn};
+    t[reg(m, RAMP_STAT)] = {R, 0};
+    t[reg(m, XLATCH)] = {R, 0};
+    t[reg(m, MSCNT)] = {R, 0};
+    t[reg(m, MSCURACT)] = {R, 0};
+    t[reg(m, CHOPCONF)] = {RW, kChopper};
+    t[reg(m, COOLCONF)] = {W, 0};
+    t[reg(m, DRV_STATUS)] = {R, 0};
+    t[reg(m, PWMCONF)] = {W, kStealthChop};
+    t[reg(m, PWM_STATUS)] = {R, 0};
 }
 
 constexpr std::array<Entry, kRegisters> table() {
     std::array<Entry, kRegisters> t{};
-    t[0x00] = {RW, 0x00000308};  // GCONF
-    t[0x01] = {R, 0};            // GSTAT
-    t[0x03] = {W, 0};
-    t[0x04] = {R, 0};  // INPUT
-    t[0x05] = {W, 0};  // X_COMPARE
+    t[GCONF] = {RW, kGlobalConfig};
+    t[GSTAT] = {R, 0};
+    t[0x03] = {W, 0};  // written at start-up; the data sheet gives it no name
+    t[INPUT] = {R, 0};
+    t[X_COMPARE] = {W, 0};
     motor(t, 0);
     motor(t, 1);
-    constexpr uint32_t mslut[8] = {0xAAAAB554, 0x4A9554AA, 0x24492929, 0x10104222,
-                                   0xFBFFFFFF, 0xB5BB777D, 0x49295556, 0x00404222};
-    for (int i = 0; i < 8; ++i) t[0x60 + i] = {W, mslut[i]};
-    t[0x68] = {W, 0xFFFF8056};  // MSLUTSEL
-    t[0x69] = {W, 0x00F70000};  // MSLUTSTART
+    for (int i = 0; i < kMslutWords; ++i) t[MSLUT0 + i] = {W, kMslut[i]};
+    t[MSLUTSEL] = {W, kMslutSegments};
+    t[MSLUTSTART] = {W, kMslutStart};
     return t;
 }
 
