@@ -10,11 +10,8 @@
 #include <thread>
 
 #include "base/log.h"
-#include "hw/hardware.h"
-#include "media/track.h"
-#include "media/video_capture.h"
-#include "media/video_compress.h"
-#include "sim/app/virtual_camera.h"
+#include "support/pipeline_rig.h"
+#include "support/quiet_settings.h"
 
 namespace {
 // Nanoseconds a thread of this process has run, by its name; 0 when no such thread.
@@ -39,37 +36,21 @@ const char* const kInputs[] = {"1080p59.94", "1080p50", "1080i59.94", "720p60"};
 
 static void CapturePath(benchmark::State& state) {
     debug_level = 0;
-    sim::SimSettings settings;
-    settings.httpPort = 0;
-    settings.input = kInputs[state.range(0)];
-    sim::VirtualCamera camera(settings);
-    platform::install(camera.platform());
+    const sim::SimSettings settings = quietSettings(kInputs[state.range(0)]);
     const auto input = *sim::InputFormat::parse(settings.input);
-    {
-        auto hw = std::make_shared<hardware>(camera.platform());
-        auto compressor = std::make_shared<video_compress>(hw, nullptr);
-        auto capture = std::make_shared<video_capture>(hw, compressor, false);
-        capture->start();
-        auto tracking = std::make_shared<track>(hw, capture, nullptr);
-        compressor->enable();
-        capture->enable();
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the first restart
-        for (auto _ : state) {
-            const uint64_t pairs0 = compressor->pairs_received();
-            const uint64_t app0 = threadCpuNs("vidcap"), model0 = threadCpuNs("sim:capture");
-            const auto t0 = std::chrono::steady_clock::now();
-            std::this_thread::sleep_for(std::chrono::seconds(2));
-            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-            const double pairs = static_cast<double>(compressor->pairs_received() - pairs0);
-            state.counters["input_fps"] = double(input.rateN) / input.rateD;
-            state.counters["captured_fps"] = pairs / seconds;
-            state.counters["vidcap_us_per_pair"] = pairs > 0 ? double(threadCpuNs("vidcap") - app0) / 1000 / pairs : 0;
-            state.counters["model_us_per_pair"] =
-                pairs > 0 ? double(threadCpuNs("sim:capture") - model0) / 1000 / pairs : 0;
-        }
-        tracking.reset();
-        capture.reset();
+    PipelineRig rig(settings, {.sender = PipelineRig::Sender::none});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the first restart
+    for (auto _ : state) {
+        const uint64_t pairs0 = rig.compressor->pairs_received();
+        const uint64_t app0 = threadCpuNs("vidcap"), model0 = threadCpuNs("sim:capture");
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const double pairs = static_cast<double>(rig.compressor->pairs_received() - pairs0);
+        state.counters["input_fps"] = double(input.rateN) / input.rateD;
+        state.counters["captured_fps"] = pairs / seconds;
+        state.counters["vidcap_us_per_pair"] = pairs > 0 ? double(threadCpuNs("vidcap") - app0) / 1000 / pairs : 0;
+        state.counters["model_us_per_pair"] = pairs > 0 ? double(threadCpuNs("sim:capture") - model0) / 1000 / pairs : 0;
     }
-    platform::install(nullptr);
 }
 BENCHMARK(CapturePath)->DenseRange(0, 3)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

@@ -17,15 +17,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "hw/hardware.h"
 #include "hw/timecode.h"
-#include "media/network_send.h"
-#include "media/track.h"
-#include "media/video_capture.h"
-#include "media/video_compress.h"
-#include "sim/ndi/ndi_send_tap.h"
-#include "sim/media/test_picture.h"
-#include "sim/app/virtual_camera.h"
+#include "support/pipeline_rig.h"
+#include "support/quiet_settings.h"
 
 namespace {
 using steady = std::chrono::steady_clock;
@@ -67,64 +61,17 @@ double percentile(std::vector<double> v, double p) {
 }
 
 sim::SimSettings settings(const char* input) {
-    sim::SimSettings s;
-    s.httpPort = 0;
-    s.input = input;
+    sim::SimSettings s = quietSettings(input);
     s.encoderCores = 4;
     return s;
 }
 
-// The media objects as the entry makes them, the NDI sender behind a timestamping tap.
-struct Pipeline {
-    explicit Pipeline(const char* input, bool capture) : camera(settings(input)) {
-        platform::install(camera.platform());
-        tap = std::make_shared<sim::NdiSendTap>(camera.platform());
-        hw = std::make_shared<hardware>(camera.platform());
-        hw->translate_addresses = true;
-        sender = std::make_shared<network_send>("{}", "", "PTZ", tap);
-        compressor = std::make_shared<video_compress>(hw, sender);
-        if (capture) {
-            grabber = std::make_shared<video_capture>(hw, compressor, false);
-            grabber->start();
-            tracking = std::make_shared<track>(hw, grabber, nullptr);
-        }
-        compressor->enable();
-        if (grabber) grabber->enable();
-    }
-    ~Pipeline() {
-        tracking.reset();
-        grabber.reset();
-        compressor.reset();
-        sender.reset();
-        hw.reset();
-        platform::install(nullptr);
-    }
-    sim::VirtualCamera camera;
-    std::shared_ptr<sim::NdiSendTap> tap;
-    std::shared_ptr<hardware> hw;
-    std::shared_ptr<network_send> sender;
-    std::shared_ptr<video_compress> compressor;
-    std::shared_ptr<video_capture> grabber;
-    std::shared_ptr<track> tracking;
-};
-
 // Stands in for a capture engine the input model lacks: pairs of a painted picture at the rate.
 class Feeder {
 public:
-    Feeder(Pipeline& p, int width, int height) : pipeline(p) {
-        const uint32_t bytes = uint32_t(width) * 2 * uint32_t(height);
-        auto* at = static_cast<uint8_t*>(p.camera.root().memory().map(sim::MemoryLayout::kVideoPhysical, bytes));
-        const sim::TestPicture picture(width, height);
-        for (int line = 0; line < height; ++line) picture.renderLine(at + size_t(line) * size_t(width) * 2, line, 1);
-        p.camera.root().memory().unmap(at, bytes);
-        frame.width = width;
-        frame.height = height;
-        frame.stride = width * 2;
+    Feeder(PipelineRig& p, int width, int height) : pipeline(p), frame(*p.paintedFrame(width, height, 0, 0, 1)) {
         frame.rate_n = 60000;
         frame.rate_d = 1001;
-        frame.field = 2;
-        frame.block = 512;
-        frame.address = sim::MemoryLayout::kVideoPhysical;
         thread = std::thread([this] { run(); });
     }
     ~Feeder() {
@@ -145,13 +92,13 @@ private:
             std::this_thread::sleep_until(next);
         }
     }
-    Pipeline& pipeline;
+    PipelineRig& pipeline;
     video_capture::frame_t frame;
     std::atomic<bool> stop{false};
     std::thread thread;
 };
 
-void report(benchmark::State& state, Pipeline& p, double seconds, const std::map<std::string, double>& cpuBefore,
+void report(benchmark::State& state, PipelineRig& p, double seconds, const std::map<std::string, double>& cpuBefore,
             int64_t from, int width) {
     const auto cpu = threadCpu();
     const int64_t to = steadyNanos();
@@ -205,7 +152,7 @@ void report(benchmark::State& state, Pipeline& p, double seconds, const std::map
 void run(benchmark::State& state, const char* input, int width, int height) {
     const double seconds = measuredSeconds();
     for (auto _ : state) {
-        Pipeline p(input, width == 1920);
+        PipelineRig p(settings(input), {.sender = PipelineRig::Sender::tap, .capture = width == 1920});
         std::unique_ptr<Feeder> feeder;
         if (width != 1920) feeder = std::make_unique<Feeder>(p, width, height);
         std::this_thread::sleep_for(std::chrono::seconds(1));  // past the input's lock and the first tables

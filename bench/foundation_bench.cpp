@@ -9,14 +9,9 @@
 #include "base/log.h"
 #include "hw/hardware.h"
 #include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
 
 namespace {
-sim::SimSettings quietSettings() {
-    sim::SimSettings settings;
-    settings.httpPort = 0;
-    return settings;
-}
-
 std::string scratchConfig() {
     std::string pattern = (std::filesystem::temp_directory_path() / "ptzbench.XXXXXX").string();
     return std::string(mkdtemp(pattern.data())) + "/config.cfg";

@@ -8,9 +8,9 @@
 #include <cmath>
 #include <thread>
 
-#include "hw/hardware.h"
-#include "motion/stepper.h"
-#include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
+#include "support/stepper_rig.h"
+#include "support/wait_for.h"
 
 namespace {
 constexpr double kClock = 13.2e6;
@@ -55,22 +55,22 @@ double threadCpu() {
 
 void Homing(benchmark::State& state) {
     for (auto _ : state) {
-        sim::SimSettings settings;
-        settings.httpPort = 0;
+        sim::SimSettings settings = quietSettings();
         settings.motionSpeed = 1.0;
-        sim::VirtualCamera camera(settings);
-        auto hw = std::make_shared<hardware>(camera.platform());
-        Stepper stepper(hw, 1, nullptr, 90, 1.0f, camera.platform());
-        if (!stepper.begin("/dev/spidev32766.0")) {
+        StepperRig rig(settings);
+        if (!rig.begin()) {
             state.SkipWithError("begin failed");
             return;
         }
         const auto start = std::chrono::steady_clock::now();
         const double cpu0 = processCpu(), own0 = threadCpu();
-        const double model0 = std::chrono::duration<double>(camera.motion().mechanicsCpuTime()).count();
-        while (stepper.limit_state != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const double model0 = std::chrono::duration<double>(rig.model().mechanicsCpuTime()).count();
+        if (!waitFor([&] { return rig.stepper->limit_state == 1; }, std::chrono::minutes(5), std::chrono::milliseconds(1))) {
+            state.SkipWithError("never homed");
+            return;
+        }
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const double model = std::chrono::duration<double>(camera.motion().mechanicsCpuTime()).count() - model0;
+        const double model = std::chrono::duration<double>(rig.model().mechanicsCpuTime()).count() - model0;
         const double app = processCpu() - cpu0 - (threadCpu() - own0) - model;
         state.SetIterationTime(wall);
         const double predicted = predictedHoming(settings.head);
@@ -80,7 +80,7 @@ void Homing(benchmark::State& state) {
         state.counters["app_cpu_s"] = app;
         state.counters["app_cpu_pct"] = 100 * app / wall;
         state.counters["model_cpu_pct"] = 100 * model / wall;
-        stepper.close();
+        rig.stepper->close();
     }
 }
 BENCHMARK(Homing)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

@@ -2,18 +2,10 @@
 // command round trips against a bare UDP echo, datagram to first SPI write, sustained rate.
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sched.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,78 +15,37 @@
 #include "control/visca_framing.h"
 #include "hw/hardware.h"
 #include "sim/app/virtual_camera.h"
+#include "support/netns_pair.h"
+#include "support/quiet_settings.h"
+#include "support/udp_endpoint.h"
+#include "support/wait_for.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
-const std::string kCameraIp = "10.78.0.2";
+using namespace std::chrono_literals;
 constexpr uint16_t kEchoPort = 40999;
-
-bool inside(const std::string& ns, const std::function<void()>& work) {
-    bool entered = false;
-    std::thread([&] {
-        const int fd = open(("/var/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-        entered = fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0) close(fd);
-        if (entered) work();
-    }).join();
-    return entered;
-}
-
-int boundSocket(uint32_t address, uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(address);
-    a.sin_port = htons(port);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    return fd;
-}
-
-bool receiveWithin(int fd, std::vector<uint8_t>& buffer, int ms) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, ms) <= 0) return false;
-    buffer.resize(1024);
-    const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
-    buffer.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return n > 0;
-}
 
 // Two namespaces, a veth, the camera in-process in one of them, a controller socket in the other.
 class Rig {
 public:
     Rig() {
-        const std::string id = std::to_string(getpid());
-        cameraNs = "ptzbc" + id;
-        controllerNs = "ptzbh" + id;
-        const std::string a = "ptzba" + id, b = "ptzbb" + id;
-        const std::string script = "ip netns add " + cameraNs + " && ip netns add " + controllerNs +
-                                   " && ip link add " + a + " type veth peer name " + b + " && ip link set " + a +
-                                   " netns " + cameraNs + " && ip link set " + b + " netns " + controllerNs +
-                                   " && ip -n " + cameraNs + " link set " + a + " name eth0 && ip -n " + cameraNs +
-                                   " addr add " + kCameraIp + "/24 dev eth0 && ip -n " + cameraNs +
-                                   " link set eth0 up && ip -n " + cameraNs + " link set lo up && ip -n " +
-                                   controllerNs + " addr add 10.78.0.1/24 dev " + b + " && ip -n " + controllerNs +
-                                   " link set " + b + " up";
-        ready = std::system((script + " 2>/dev/null").c_str()) == 0;
-        if (!ready) return;
+        if (!pair.ready()) return;
         unsetenv("PTZCAM_IFACE");
-        sim::SimSettings settings;
-        settings.httpPort = 0;
+        sim::SimSettings settings = quietSettings("none");
         settings.motionSpeed = 60;
-        settings.input = "none";
         // Threads started here inherit the camera's namespace.
-        inside(cameraNs, [&] {
+        NetnsPair::inside(pair.camera, [&] {
             camera = std::make_unique<sim::VirtualCamera>(settings);
             hw = std::make_shared<hardware>(camera->platform());
             service = std::make_unique<ptz>(nullptr, hw, nullptr, true, "2.4.6", camera->platform());
-            echoFd = boundSocket(INADDR_ANY, kEchoPort);
         });
-        inside(controllerNs, [&] { controllerFd = boundSocket(INADDR_ANY, visca::kViscaPort); });
-        echo = std::thread([this] { runEcho(); });
-        const auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (service->limitState() != 1 && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ready = service->limitState() == 1;
+        echoEndpoint = NetnsPair::udpEndpoint(pair.camera, kEchoPort, INADDR_ANY);
+        controller = NetnsPair::udpEndpoint(pair.controller, visca::kViscaPort, INADDR_ANY);
+        if (!service || !echoEndpoint || !controller) return;
+        echo = std::thread([this] {
+            while (!stopping) echoEndpoint->echoOne(50ms);
+        });
+        ready = waitFor([&] { return service->limitState() == 1; }, 20s, 10ms);
     }
     ~Rig() {
         stopping = true;
@@ -102,36 +53,16 @@ public:
         service.reset();
         hw.reset();
         camera.reset();
-        if (echoFd >= 0) close(echoFd);
-        if (controllerFd >= 0) close(controllerFd);
-        std::system(("ip netns del " + cameraNs + " 2>/dev/null; ip netns del " + controllerNs + " 2>/dev/null").c_str());
     }
-    void runEcho() {
-        std::vector<uint8_t> buffer;
-        while (!stopping) {
-            pollfd p{echoFd, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            buffer.resize(1024);
-            sockaddr_in from{};
-            socklen_t length = sizeof from;
-            const ssize_t n = recvfrom(echoFd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
-            if (n > 0) sendto(echoFd, buffer.data(), static_cast<size_t>(n), 0, reinterpret_cast<sockaddr*>(&from), length);
-        }
-    }
-    void sendTo(const std::vector<uint8_t>& data, uint16_t port) const {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        inet_pton(AF_INET, kCameraIp.c_str(), &a.sin_addr);
-        a.sin_port = htons(port);
-        sendto(controllerFd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
+    void sendTo(const std::vector<uint8_t>& data, uint16_t port) const { controller->sendTo(port, data, pair.cameraIp); }
+    bool replied(std::chrono::milliseconds limit) const { return controller->receive(limit).has_value(); }
 
+    NetnsPair pair;  // built first, removed last
     bool ready = false;
-    std::string cameraNs, controllerNs;
     std::unique_ptr<sim::VirtualCamera> camera;
     std::shared_ptr<hardware> hw;
     std::unique_ptr<ptz> service;
-    int echoFd = -1, controllerFd = -1;
+    std::unique_ptr<UdpEndpoint> echoEndpoint, controller;
     std::atomic<bool> stopping{false};
     std::thread echo;
 };
@@ -158,12 +89,11 @@ void BM_UdpEchoBetweenNamespaces(benchmark::State& state) {
     Rig& r = rig();
     if (!r.ready) return state.SkipWithError("needs root and ip netns");
     std::vector<double> samples;
-    std::vector<uint8_t> reply;
     const std::vector<uint8_t> datagram = visca::frame(visca::kTypeCommand, 1, kStop);
     for (auto _ : state) {
         const auto start = Clock::now();
         r.sendTo(datagram, kEchoPort);
-        if (!receiveWithin(r.controllerFd, reply, 1000)) return state.SkipWithError("echo lost");
+        if (!r.replied(1000ms)) return state.SkipWithError("echo lost");
         samples.push_back(microsSince(start));
     }
     report(state, samples, "echo");
@@ -174,14 +104,13 @@ void BM_ViscaCommandAckAndCompletion(benchmark::State& state) {
     Rig& r = rig();
     if (!r.ready) return state.SkipWithError("needs root and ip netns");
     std::vector<double> acks, completions;
-    std::vector<uint8_t> reply;
     uint32_t sequence = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
         r.sendTo(visca::frame(visca::kTypeCommand, ++sequence, kStop), visca::kViscaPort);
-        if (!receiveWithin(r.controllerFd, reply, 1000)) return state.SkipWithError("ACK lost");
+        if (!r.replied(1000ms)) return state.SkipWithError("ACK lost");
         acks.push_back(microsSince(start));
-        if (!receiveWithin(r.controllerFd, reply, 1000)) return state.SkipWithError("Completion lost");
+        if (!r.replied(1000ms)) return state.SkipWithError("Completion lost");
         completions.push_back(microsSince(start));
     }
     report(state, acks, "ack");
@@ -194,7 +123,6 @@ void BM_DatagramToFirstSpiWrite(benchmark::State& state) {
     Rig& r = rig();
     if (!r.ready) return state.SkipWithError("needs root and ip netns");
     std::vector<double> samples;
-    std::vector<uint8_t> reply;
     const std::vector<uint8_t> left = {0x81, 0x01, 0x06, 0x01, 0x02, 0x02, 0x01, 0x03, 0xFF};
     const std::vector<uint8_t> right = {0x81, 0x01, 0x06, 0x01, 0x02, 0x02, 0x02, 0x03, 0xFF};
     uint32_t sequence = 0;
@@ -208,8 +136,8 @@ void BM_DatagramToFirstSpiWrite(benchmark::State& state) {
             if (microsSince(start) > 1e6) return state.SkipWithError("no SPI write");
         }
         samples.push_back(microsSince(start));
-        receiveWithin(r.controllerFd, reply, 1000);
-        receiveWithin(r.controllerFd, reply, 1000);
+        r.replied(1000ms);
+        r.replied(1000ms);
     }
     report(state, samples, "spi");
 }
@@ -220,13 +148,12 @@ void BM_SustainedCommandRate(benchmark::State& state) {
     Rig& r = rig();
     if (!r.ready) return state.SkipWithError("needs root and ip netns");
     const int burst = static_cast<int>(state.range(0));
-    std::vector<uint8_t> reply;
     uint32_t sequence = 0;
     int64_t lost = 0, commands = 0;
     for (auto _ : state) {
         for (int i = 0; i < burst; ++i) r.sendTo(visca::frame(visca::kTypeCommand, ++sequence, kStop), visca::kViscaPort);
         int replies = 0;
-        while (replies < 2 * burst && receiveWithin(r.controllerFd, reply, 200)) ++replies;
+        while (replies < 2 * burst && r.replied(200ms)) ++replies;
         lost += 2 * burst - replies;
         commands += burst;
     }

@@ -2,9 +2,6 @@
 // from a peer namespace: replies, discovery, the web bridge, head motion and saved settings.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,8 +15,10 @@
 #include <nlohmann/json.hpp>
 
 #include "control/visca_framing.h"
-#include "netns_pair.h"
+#include "support/netns_pair.h"
 #include "support/child_process.h"
+#include "support/root_only.h"
+#include "support/wait_for.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -36,55 +35,9 @@ constexpr const char* kHeadSpeed = "4";
 constexpr const char* kHeadSpeed = "60";
 #endif
 
-// A UDP socket opened inside a namespace and bound there.
-class Udp {
-public:
-    Udp(const std::string& ns, uint32_t address, uint16_t port) {
-        NetnsPair::inside(ns, [&] {
-            fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            const int on = 1;
-            setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(address);
-            a.sin_port = htons(port);
-            if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-                close(fd);
-                fd = -1;
-            }
-        });
-    }
-    ~Udp() {
-        if (fd >= 0) close(fd);
-    }
-    Udp(const Udp&) = delete;
-    Udp& operator=(const Udp&) = delete;
-
-    bool ok() const { return fd >= 0; }
-    void sendTo(const Bytes& data, const std::string& address, uint16_t port) const {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-        a.sin_port = htons(port);
-        sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    std::optional<Bytes> receive(std::chrono::milliseconds timeout) const {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
-        Bytes buffer(2048);
-        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
-        if (n < 0) return std::nullopt;
-        buffer.resize(static_cast<size_t>(n));
-        return buffer;
-    }
-
-private:
-    int fd = -1;
-};
-
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-class CameraInNamespace : public ::testing::Test {
+class CameraInNamespaceAsRoot : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         pair = std::make_unique<NetnsPair>();
@@ -119,9 +72,10 @@ protected:
     }
 
     void SetUp() override {
+        SKIP_UNLESS_ROOT("network namespaces");
         ASSERT_TRUE(pair->ready()) << pair->error;
-        controller = std::make_unique<Udp>(pair->controller, INADDR_ANY, visca::kViscaPort);
-        ASSERT_TRUE(controller->ok());
+        controller = NetnsPair::udpEndpoint(pair->controller, visca::kViscaPort, INADDR_ANY);
+        ASSERT_TRUE(controller && controller->bound());
         // The HTTP API answering means the application is past its start-up.
         ASSERT_TRUE(waitState([](json& s) { return s.contains("ptz"); }, 10s)) << "no state from the camera";
     }
@@ -133,13 +87,12 @@ protected:
     }
 
     static bool waitState(const std::function<bool(json&)>& condition, std::chrono::milliseconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        do {
-            json s = state();
-            if (!s.is_discarded() && condition(s)) return true;
-            std::this_thread::sleep_for(20ms);
-        } while (std::chrono::steady_clock::now() < deadline);
-        return false;
+        return waitFor(
+            [&] {
+                json s = state();
+                return !s.is_discarded() && condition(s);
+            },
+            limit, 20ms);
     }
 
     json homedLimits() {
@@ -150,11 +103,11 @@ protected:
     // Sends one command datagram from the controller and collects the replies that follow.
     std::vector<Bytes> command(const Bytes& payload, uint32_t sequence, size_t expected = 2) {
         const Bytes request = visca::frame(visca::kTypeCommand, sequence, payload);
-        controller->sendTo(request, pair->cameraIp, visca::kViscaPort);
+        controller->sendTo(visca::kViscaPort, request, pair->cameraIp);
         return collect(*controller, expected, 1s);
     }
 
-    static std::vector<Bytes> collect(const Udp& socket, size_t expected, std::chrono::milliseconds each) {
+    static std::vector<Bytes> collect(const UdpEndpoint& socket, size_t expected, std::chrono::milliseconds each) {
         std::vector<Bytes> replies;
         while (replies.size() < expected)
             if (auto reply = socket.receive(each))
@@ -194,7 +147,7 @@ protected:
     static inline std::unique_ptr<NetnsPair> pair;
     static inline std::unique_ptr<ChildProcess> camera;
     static inline std::string root;
-    std::unique_ptr<Udp> controller;
+    std::unique_ptr<UdpEndpoint> controller;
 };
 
 // Four nibbles of a signed 16-bit VISCA position.
@@ -213,10 +166,10 @@ Bytes positionCommand(uint8_t form, int16_t pan, int16_t tilt) {
 }
 }  // namespace
 
-TEST_F(CameraInNamespace, AnswersDiscoveryControlDatagramsAndTheBridge) {
+TEST_F(CameraInNamespaceAsRoot, AnswersDiscoveryControlDatagramsAndTheBridge) {
     // Discovery: the identity read from eth0 of the camera's namespace, broadcast to the sender's port.
-    Udp finder(pair->controller, INADDR_ANY, 40123);
-    ASSERT_TRUE(finder.ok());
+    const auto finder = NetnsPair::udpEndpoint(pair->controller, 40123, INADDR_ANY);
+    ASSERT_TRUE(finder && finder->bound());
     char host[100] = {};
     gethostname(host, sizeof host);
     const std::string name = std::string(host).substr(0, 8);
@@ -228,11 +181,11 @@ TEST_F(CameraInNamespace, AnswersDiscoveryControlDatagramsAndTheBridge) {
         info.push_back(0xFF);
     }
     info.push_back(0x03);
-    finder.sendTo(text("\x02" "ENQ:network\xFF\x03"), pair->cameraIp, visca::kDiscoveryPort);
-    EXPECT_EQ(finder.receive(2s), info);
+    finder->sendTo(visca::kDiscoveryPort, text("\x02" "ENQ:network\xFF\x03"), pair->cameraIp);
+    EXPECT_EQ(finder->receive(2s), info);
     Bytes nak = text("\x02NAK:02-50-54-5a-0c-4d\xFF\x03");
-    finder.sendTo(text("ENQ:network"), pair->cameraIp, visca::kDiscoveryPort);
-    EXPECT_EQ(finder.receive(2s), nak);
+    finder->sendTo(visca::kDiscoveryPort, text("ENQ:network"), pair->cameraIp);
+    EXPECT_EQ(finder->receive(2s), nak);
 
     // Control datagrams and malformed ones get the control reply; replies get nothing.
     const Bytes controlCommand = {0x02, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x07, 0x01};
@@ -251,23 +204,23 @@ TEST_F(CameraInNamespace, AnswersDiscoveryControlDatagramsAndTheBridge) {
         {{0x02, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x01}, std::nullopt},
     };
     for (const auto& test : cases) {
-        controller->sendTo(test.datagram, pair->cameraIp, visca::kViscaPort);
+        controller->sendTo(visca::kViscaPort, test.datagram, pair->cameraIp);
         EXPECT_EQ(controller->receive(test.answer ? 1000ms : 300ms), test.answer) << test.datagram.size();
     }
 
     // The web bridge on the camera's loopback; tally drives the lamp from either source.
-    Udp web(pair->camera, INADDR_LOOPBACK, visca::kBridgeReplyPort);
-    ASSERT_TRUE(web.ok());
+    const auto web = NetnsPair::udpEndpoint(pair->camera, visca::kBridgeReplyPort, INADDR_LOOPBACK);
+    ASSERT_TRUE(web && web->bound());
     const Bytes tallyOn = {0x82, 0x01, 0x7E, 0x01, 0x0A, 0x00, 0x02, 0xFF};
-    web.sendTo(visca::frame(visca::kTypeCommand, 77, tallyOn), "127.0.0.1", visca::kBridgePort);
-    EXPECT_EQ(collect(web, 2, 1s), ackAndCompletion(tallyOn, 77, 2));
+    web->sendTo(visca::kBridgePort, visca::frame(visca::kTypeCommand, 77, tallyOn));
+    EXPECT_EQ(collect(*web, 2, 1s), ackAndCompletion(tallyOn, 77, 2));
     EXPECT_TRUE(waitState([](json& s) { return s["fpga"]["lamp"] == 1; }, 2s));
     const Bytes tallyOff = {0x81, 0x01, 0x7E, 0x01, 0x0A, 0x00, 0x03, 0xFF};
     EXPECT_EQ(command(tallyOff, 78), ackAndCompletion(tallyOff, 78));
     EXPECT_TRUE(waitState([](json& s) { return s["fpga"]["lamp"] == 2; }, 2s));
 }
 
-TEST_F(CameraInNamespace, DrivesStopsHomesAndPositionsTheHead) {
+TEST_F(CameraInNamespaceAsRoot, DrivesStopsHomesAndPositionsTheHead) {
     json limits = homedLimits();
     const long long panLeft = limits["pan_left"], panCenter = limits["pan_center"];
     const long long tiltUp = limits["tilt_up"], tiltCenter = limits["tilt_center"];
@@ -320,7 +273,7 @@ TEST_F(CameraInNamespace, DrivesStopsHomesAndPositionsTheHead) {
     EXPECT_EQ(replies[1], visca::replyTo(visca::frame(visca::kTypeCommand, 9, beyond), visca::syntaxErrorPayload(1)));
 }
 
-TEST_F(CameraInNamespace, SavesReverseAndRampSettingsAndDrivesReversed) {
+TEST_F(CameraInNamespaceAsRoot, SavesReverseAndRampSettingsAndDrivesReversed) {
     json limits = homedLimits();
     const long long panRight = limits["pan_right"], tiltDown = limits["tilt_down"];
 

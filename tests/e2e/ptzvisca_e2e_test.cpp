@@ -1,9 +1,6 @@
 // The ptzvisca client as a process against the real socket thread on loopback.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -11,27 +8,24 @@
 #include "control/visca_socket_thread.h"
 #include "support/child_process.h"
 #include "support/fake_visca_target.h"
+#include "support/root_only.h"
+#include "support/udp_endpoint.h"
+#include "support/wait_for.h"
+
+using namespace std::chrono_literals;
 
 namespace {
-uint16_t freeUdpPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address = ipv4Address(INADDR_ANY, 0);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-class Client : public ::testing::Test {
+class PtzviscaClientAsRoot : public ::testing::Test {
 protected:
-    void SetUp() override { ports = {freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort()}; }
+    void SetUp() override {
+        SKIP_UNLESS_ROOT("the socket thread binds to device lo");
+        ports = {freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort()};
+    }
     // After the target is set up: the thread reads it without a lock.
     void start() {
         thread.emplace(target, NetInfo{}, ports, "lo");
         thread->start();
-        for (int i = 0; i < 100 && !thread->socketsOpen(); ++i) usleep(10000);
-        ASSERT_TRUE(thread->socketsOpen());
+        ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }, 1s, 10ms));
     }
     void TearDown() override {
         if (thread) thread->stop();
@@ -56,7 +50,7 @@ protected:
 };
 }  // namespace
 
-TEST_F(Client, NamedCommandsAreAcknowledgedAndCompleted) {
+TEST_F(PtzviscaClientAsRoot, NamedCommandsAreAcknowledgedAndCompleted) {
     start();
     const auto left = network({"left", "10", "11"});
     EXPECT_EQ(left.status, 0);
@@ -75,7 +69,7 @@ TEST_F(Client, NamedCommandsAreAcknowledgedAndCompleted) {
     EXPECT_EQ(commands[2].code, VISCA_PTZ_HOME);
 }
 
-TEST_F(Client, PositionsCarryTheirNibbles) {
+TEST_F(PtzviscaClientAsRoot, PositionsCarryTheirNibbles) {
     target.limits = {0, 0, -10000000, 10000000, 10000000, -10000000};
     start();
     EXPECT_EQ(network({"abs", "-2", "3", "20", "21"}).status, 0);
@@ -84,7 +78,7 @@ TEST_F(Client, PositionsCarryTheirNibbles) {
     EXPECT_EQ(target.tilt_target, 3 * 256);
 }
 
-TEST_F(Client, ErrorsAndSilenceGiveNonZeroStatus) {
+TEST_F(PtzviscaClientAsRoot, ErrorsAndSilenceGiveNonZeroStatus) {
     target.limit_state = -1;
     start();
     const auto early = network({"abs", "1", "1"});

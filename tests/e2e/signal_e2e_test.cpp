@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/child_process.h"
+#include "support/wait_for.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -24,9 +25,7 @@ TEST(Signals, EndTheProcessWithTheSignalNumber) {
         {
             ChildProcess child(PTZCAM_SIM_BINARY, {"-x", "-X"}, {{"PTZCAM_ROOT", root}, {"PTZSIM_HTTP", "0"}});
             // The configuration file appears once the entry is running, after the signals were blocked.
-            const auto deadline = std::chrono::steady_clock::now() + 20s;
-            while (!fs::exists(root + "/root/server/config.cfg") && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(10ms);
+            waitFor([&] { return fs::exists(root + "/root/server/config.cfg"); }, 20s, 10ms);
             std::this_thread::sleep_for(200ms);
             ASSERT_EQ(kill(child.processId(), c.signal), 0);
             const ProcessResult r = child.wait(20s);

@@ -8,6 +8,7 @@
 
 #include "sim/media/test_picture.h"
 #include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
 
 using namespace std::chrono_literals;
 
@@ -15,16 +16,9 @@ namespace {
 constexpr uint32_t kFull = 512 * 4, kPreview = 528 * 4;  // byte offsets of register 0
 constexpr uint32_t kWindow = sim::MemoryLayout::kVideoPhysical;
 
-sim::SimSettings withInput(const std::string& input) {
-    sim::SimSettings s;
-    s.httpPort = 0;
-    s.input = input;
-    return s;
-}
-
 class Engines {
 public:
-    explicit Engines(const std::string& input) : camera(withInput(input)) {
+    explicit Engines(const std::string& input) : camera(quietSettings(input)) {
         pixels = static_cast<uint8_t*>(camera.root().memory().map(kWindow, sim::MemoryLayout::kVideoSize));
     }
     ~Engines() { camera.root().memory().unmap(pixels, sim::MemoryLayout::kVideoSize); }

@@ -15,6 +15,7 @@
 #include "support/picture_match.h"
 #include "sim/media/test_picture.h"
 #include "sim/app/virtual_camera.h"
+#include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 
@@ -43,15 +44,6 @@ std::array<uint16_t, 64> tableFor(int q) {
 }
 
 uint32_t le24(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16; }
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 class Cores {
 public:

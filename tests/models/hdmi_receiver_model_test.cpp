@@ -8,20 +8,15 @@
 
 #include "status/hdmi_format.h"
 #include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
+#include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-sim::SimSettings withInput(const std::string& input) {
-    sim::SimSettings s;
-    s.httpPort = 0;
-    s.input = input;
-    return s;
-}
-
 class Bus {
 public:
-    explicit Bus(const std::string& input) : camera(withInput(input)), file(camera.platform()->openDevice("/dev/i2c-1")) {}
+    explicit Bus(const std::string& input) : camera(quietSettings(input)), file(camera.platform()->openDevice("/dev/i2c-1")) {}
 
     int write(uint8_t reg, uint8_t value, uint16_t address = 0x48) {
         uint8_t bytes[2] = {reg, value};
@@ -43,12 +38,7 @@ public:
         return v;
     }
     bool waitStable(std::chrono::milliseconds limit = 500ms) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            if (reg(0x10) == 0x06) return true;
-            std::this_thread::sleep_for(5ms);
-        }
-        return false;
+        return waitFor([&] { return reg(0x10) == 0x06; }, limit);
     }
     sim::HdmiReceiver& chip() { return camera.receiver(); }
 

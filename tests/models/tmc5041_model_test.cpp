@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "models/tmc5041_bus.h"
+#include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 
@@ -19,14 +20,6 @@ sim::SimSettings settings(double speed = 25) {
 }
 
 int32_t signed24(uint32_t v) { return static_cast<int32_t>(v << 8) >> 8; }
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition())
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        else std::this_thread::sleep_for(2ms);
-    return true;
-}
 
 // Pan ramp set-up: A1/V1 phases, AMAX/DMAX, VSTOP, the switch stops.
 void panRamps(Tmc5041Bus& bus, uint32_t swMode = 0x8AF) {
@@ -87,7 +80,7 @@ TEST(Tmc5041Model, PositioningEndsExactlyOnTarget) {
         bus.write(0x47, c.vmax);
         bus.read(0x55);
         bus.write(0x4D, static_cast<uint32_t>(c.target));
-        ASSERT_TRUE(waitFor([&] { return camera.motion().peek(0x42) == 0 && camera.motion().peek(0x41) != 0; }))
+        ASSERT_TRUE(waitFor([&] { return camera.motion().peek(0x42) == 0 && camera.motion().peek(0x41) != 0; }, 10s))
             << c.target;
         EXPECT_EQ(static_cast<int32_t>(bus.read(0x41)), c.target);
         EXPECT_NEAR(camera.motion().microsteps(1), c.target, 1e-6) << c.target;
@@ -123,10 +116,10 @@ TEST(Tmc5041Model, SwitchStopsOnlyTowardsItsSide) {
     panRamps(bus);
     bus.write(0x47, 50000);
     bus.write(0x40, 1);  // velocity mode, positive: away from the active left switch
-    ASSERT_TRUE(waitFor([&] { return chip.microsteps(1) > -240000; }));
+    ASSERT_TRUE(waitFor([&] { return chip.microsteps(1) > -240000; }, 10s));
     EXPECT_EQ(bus.read(0x55) & 0x10, 0u);  // no stop event
     bus.write(0x40, 2);  // towards it: soft stop past the switch edge
-    ASSERT_TRUE(waitFor([&] { return chip.peek(0x42) == 0; }));
+    ASSERT_TRUE(waitFor([&] { return chip.peek(0x42) == 0; }, 10s));
     const uint32_t status = bus.read(0x55);
     EXPECT_EQ(status & 0x15, 0x15u);  // input, latch, stop event
     EXPECT_LT(chip.microsteps(1), -250000);
@@ -135,7 +128,7 @@ TEST(Tmc5041Model, SwitchStopsOnlyTowardsItsSide) {
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(chip.peek(0x42), 0u);
     bus.write(0x40, 1);
-    ASSERT_TRUE(waitFor([&] { return signed24(chip.peek(0x42)) > 0; }));
+    ASSERT_TRUE(waitFor([&] { return signed24(chip.peek(0x42)) > 0; }, 10s));
     EXPECT_EQ(bus.read(0x55) & 0x10, 0u);
 }
 
@@ -147,7 +140,7 @@ TEST(Tmc5041Model, HardStopFreezesAtTheEdgeAndLatchRecordsIt) {
     bus.write(0x41, 1000);
     bus.write(0x47, 80000);
     bus.write(0x40, 1);  // towards the right switch at 350000 (physical), XACTUAL 1000 ahead
-    ASSERT_TRUE(waitFor([&] { return chip.peek(0x42) == 0 && chip.peek(0x55) & 0x20; }));
+    ASSERT_TRUE(waitFor([&] { return chip.peek(0x42) == 0 && chip.peek(0x55) & 0x20; }, 10s));
     // Frozen within one velocity update (80000 / 32768 microsteps) past the edge.
     EXPECT_GE(chip.microsteps(1), 350000);
     EXPECT_LT(chip.microsteps(1), 350003);
@@ -180,7 +173,7 @@ TEST(Tmc5041Model, HardEndStopsTheHeadWhileTheCounterRuns) {
     panRamps(bus, 0x8AC);  // switch stops off
     bus.write(0x47, 200000);
     bus.write(0x40, 2);
-    ASSERT_TRUE(waitFor([&] { return static_cast<int32_t>(chip.peek(0x41)) < -400000; }));
+    ASSERT_TRUE(waitFor([&] { return static_cast<int32_t>(chip.peek(0x41)) < -400000; }, 10s));
     EXPECT_EQ(chip.microsteps(1), -250000 - 80000);
     EXPECT_TRUE(chip.switches(1).left);
 }
@@ -199,7 +192,7 @@ TEST(Tmc5041Model, InterruptOnlyOnMotorEvents) {
     bus.write(0x4D, 100000);  // a long cruise with no event
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(line.eventCount(), before);
-    ASSERT_TRUE(waitFor([&] { return camera.motion().peek(0x41) == 100000; }));
+    ASSERT_TRUE(waitFor([&] { return camera.motion().peek(0x41) == 100000; }, 10s));
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(line.eventCount(), before + 1);  // position reached
     line.unmask();

@@ -3,16 +3,9 @@
 
 #include "media/track.h"
 #include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
 
 using namespace std::chrono_literals;
-
-namespace {
-sim::SimSettings quiet() {
-    sim::SimSettings s;
-    s.httpPort = 0;
-    return s;
-}
-}  // namespace
 
 TEST(TrackingBlockModel, EverySourceDecodesToItsSignal) {
     const struct {
@@ -41,7 +34,7 @@ TEST(TrackingBlockModel, EverySourceDecodesToItsSignal) {
 }
 
 TEST(TrackingBlockModel, InterruptsOnChangesOnlyWhileEnabled) {
-    sim::VirtualCamera camera(quiet());
+    sim::VirtualCamera camera(quietSettings());
     auto& line = camera.fpga().line(4);
     auto& input = camera.input();
     const uint32_t word = 560 * 4;

@@ -12,74 +12,47 @@
 
 #include <nlohmann/json.hpp>
 
-#include "hw/hardware.h"
-#include "media/network_send.h"
-#include "media/track.h"
-#include "media/video_capture.h"
-#include "media/video_compress.h"
 #include "sim/media/speedhq_decoder.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
+#include "support/pipeline_rig.h"
+#include "support/quiet_settings.h"
 #include "sim/media/test_picture.h"
-#include "sim/app/virtual_camera.h"
+#include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;
 using Stream = sim::NdiStandInSender::Stream;
 
 namespace {
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = clock_type::now() + limit;
-    while (!done()) {
-        if (clock_type::now() > end) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 sim::SimSettings settings(const std::string& input, int cores, int port = 0) {
-    sim::SimSettings s;
+    sim::SimSettings s = quietSettings(input);
     s.httpPort = port;
-    s.input = input;
     s.encoderCores = cores;
     return s;
 }
 
-// The media objects as the entry makes them; without `capture` only the compressor runs.
-struct Rig {
-    Rig(const std::string& input, int cores, bool capture = true, int port = 0) : camera(settings(input, cores, port)) {
-        platform::install(camera.platform());
-        hw = std::make_shared<hardware>(camera.platform());
-        hw->translate_addresses = true;
-        sender = std::make_shared<network_send>("{}", "", "PTZ", camera.platform());
-        compressor = std::make_shared<video_compress>(hw, sender);
-        if (capture) {
-            grabber = std::make_shared<video_capture>(hw, compressor, false);
-            grabber->start();
-            tracking = std::make_shared<track>(hw, grabber, nullptr);
-        }
-        compressor->enable();
-        if (grabber) grabber->enable();
-    }
-    ~Rig() {
-        tracking.reset();
-        grabber.reset();
-        compressor.reset();
-        sender.reset();
-        hw.reset();
-        platform::install(nullptr);
-    }
+// Without `capture` only the compressor runs.
+struct Rig : PipelineRig {
+    Rig(const std::string& input, int cores, bool capture = true, int port = 0)
+        : PipelineRig(settings(input, cores, port), {.capture = capture}) {}
     sim::NdiStandInSender::VideoStream sent(Stream s) { return camera.ndi().sender()->video(s); }
     bool framesSent(Stream s, uint64_t n, std::chrono::milliseconds limit = 3000ms) {
         return waitFor([&] { return sent(s).frames >= n; }, limit);
     }
-
-    sim::VirtualCamera camera;
-    std::shared_ptr<hardware> hw;
-    std::shared_ptr<network_send> sender;
-    std::shared_ptr<video_compress> compressor;
-    std::shared_ptr<video_capture> grabber;
-    std::shared_ptr<track> tracking;
+    // A 50 Hz capture of the test source written straight into the raw window.
+    std::shared_ptr<video_capture::frame_t> paint(int width, int height, int stream, uint32_t offset, int field) {
+        auto f = paintedFrame(width, height, stream, offset, 7);
+        f->rate_n = 50000;
+        f->rate_d = 1000;
+        f->timecode = 4242;
+        f->field = field;
+        return f;
+    }
+    std::shared_ptr<video_capture::frame_pair_t> fullOnly(int width, int height) {
+        return std::make_shared<video_capture::frame_pair_t>(
+            video_capture::frame_pair_t{paint(width, height, 0, 0, 2), nullptr});
+    }
 };
 
 // The mean of each bar, inside its edges, over the upper half of the picture; `quiet` only answers.
@@ -131,34 +104,6 @@ void expectStreamShowsBars(Rig& rig, Stream s) {
         std::this_thread::sleep_for(50ms);
     }
     expectDecodesToBars(rig.sent(s));
-}
-
-// A captured picture of the test source written straight into the raw window.
-std::shared_ptr<video_capture::frame_t> paint(sim::VirtualCamera& camera, int width, int height, int stream,
-                                              uint32_t offset, int field) {
-    const uint32_t address = sim::MemoryLayout::kVideoPhysical + offset;
-    const uint32_t bytes = uint32_t(width) * 2 * uint32_t(height);
-    auto* at = static_cast<uint8_t*>(camera.root().memory().map(address, bytes));
-    sim::TestPicture picture(width, height);
-    for (int line = 0; line < height; ++line) picture.renderLine(at + size_t(line) * size_t(width) * 2, line, 7);
-    camera.root().memory().unmap(at, bytes);
-    auto f = std::make_shared<video_capture::frame_t>();
-    f->stream = stream;
-    f->block = stream ? 528 : 512;
-    f->width = width;
-    f->height = height;
-    f->stride = width * 2;
-    f->rate_n = 50000;
-    f->rate_d = 1000;
-    f->timecode = 4242;
-    f->field = field;
-    f->address = address;
-    return f;
-}
-
-std::shared_ptr<video_capture::frame_pair_t> fullOnly(sim::VirtualCamera& camera, int width, int height) {
-    return std::make_shared<video_capture::frame_pair_t>(
-        video_capture::frame_pair_t{paint(camera, width, height, 0, 0, 2), nullptr});
 }
 }  // namespace
 
@@ -241,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Inputs, PreviewDecode,
 TEST(CompressScenario, StandardDefinitionPreviewIsACopyOfTheFullPicture) {
     Rig rig("none", 2, false);
     auto pair = std::make_shared<video_capture::frame_pair_t>();
-    pair->full = paint(rig.camera, 720, 288, 0, 0, 0);
+    pair->full = rig.paint(720, 288, 0, 0, 0);
     pair->preview = std::make_shared<video_capture::frame_t>(*pair->full);
     pair->preview->stream = 1;
     pair->preview->block = 528;
@@ -261,7 +206,7 @@ TEST(CompressScenario, StandardDefinitionPreviewIsACopyOfTheFullPicture) {
     EXPECT_EQ(rig.camera.encoder().counters().frames, 1u);  // coded once
 
     auto second = std::make_shared<video_capture::frame_pair_t>(*pair);
-    second->full = paint(rig.camera, 720, 288, 0, 0x200000, 1);
+    second->full = rig.paint(720, 288, 0, 0x200000, 1);
     second->preview = std::make_shared<video_capture::frame_t>(*second->full);
     second->preview->stream = 1;
     second->preview->address = video_capture::no_buffer;
@@ -275,9 +220,9 @@ TEST(CompressScenario, CoreOverflowDropsThatFrameOnly) {
     LogCapture log(2);
     Rig rig("none", 4, false);
     rig.camera.encoder().inject(sim::EncoderCores::Fault::overflow, 2);
-    rig.compressor->push(fullOnly(rig.camera, 640, 360));
+    rig.compressor->push(rig.fullOnly(640, 360));
     ASSERT_TRUE(waitFor([&] { return rig.camera.encoder().counters().frames == 1; }, 2000ms));
-    rig.compressor->push(fullOnly(rig.camera, 640, 360));
+    rig.compressor->push(rig.fullOnly(640, 360));
     ASSERT_TRUE(rig.framesSent(Stream::full, 1));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(rig.sent(Stream::full).frames, 1u);
@@ -289,10 +234,10 @@ TEST(CompressScenario, StalledCoreBoundsTheQueueAndStillStops) {
     LogCapture log(2);
     Rig rig("none", 4, false);
     rig.camera.encoder().inject(sim::EncoderCores::Fault::stall, 3);
-    EXPECT_TRUE(rig.compressor->push(fullOnly(rig.camera, 640, 360)));
+    EXPECT_TRUE(rig.compressor->push(rig.fullOnly(640, 360)));
     ASSERT_TRUE(waitFor([&] { return rig.camera.encoder().counters().jobs == 3; }, 2000ms));
     bool accepted[5];
-    for (bool& a : accepted) a = rig.compressor->push(fullOnly(rig.camera, 640, 360));
+    for (bool& a : accepted) a = rig.compressor->push(rig.fullOnly(640, 360));
     EXPECT_TRUE(accepted[0] && accepted[1]);
     EXPECT_FALSE(accepted[2]);  // three waiting
     EXPECT_FALSE(accepted[4]);

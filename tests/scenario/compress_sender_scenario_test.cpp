@@ -9,15 +9,12 @@
 #include <thread>
 #include <vector>
 
-#include "hw/hardware.h"
-#include "media/network_send.h"
-#include "media/video_compress.h"
-#include "sim/ndi/ndi_send_tap.h"
 #include "sim/media/speedhq_decoder.h"
 #include "support/log_capture.h"
+#include "support/pipeline_rig.h"
+#include "support/quiet_settings.h"
 #include "support/picture_match.h"
-#include "sim/media/test_picture.h"
-#include "sim/app/virtual_camera.h"
+#include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 using Stream = sim::NdiStandInSender::Stream;
@@ -25,62 +22,22 @@ using Stream = sim::NdiStandInSender::Stream;
 namespace {
 constexpr uint64_t kPictureNumber = 321;
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
 sim::SimSettings quiet(int cores) {
-    sim::SimSettings s;
-    s.httpPort = 0;
-    s.input = "none";  // pictures come from the test, not from a capture
+    sim::SimSettings s = quietSettings("none");  // pictures come from the test, not from a capture
     s.encoderCores = cores;
     return s;
 }
 
 // The compressor with its NDI sender behind a tap that can hold the send calls.
-struct Rig {
-    explicit Rig(int cores = 4) : camera(quiet(cores)) {
-        platform::install(camera.platform());
-        tap = std::make_shared<sim::NdiSendTap>(camera.platform());
-        hw = std::make_shared<hardware>(camera.platform());
-        hw->translate_addresses = true;
-        sender = std::make_shared<network_send>("{}", "", "PTZ", tap);
-        compressor = std::make_unique<video_compress>(hw, sender);
-        compressor->enable();
-    }
-    ~Rig() {
-        tap->release();
-        compressor.reset();
-        sender.reset();
-        hw.reset();
-        platform::install(nullptr);
-    }
+struct Rig : PipelineRig {
+    explicit Rig(int cores = 4) : PipelineRig(quiet(cores), {.sender = Sender::tap, .capture = false}) {}
 
     // The test picture painted once into the raw window; frames point at it.
     std::shared_ptr<video_capture::frame_t> picture(int width, int height, int stream, int64_t timecode) {
-        const uint32_t address = sim::MemoryLayout::kVideoPhysical + (stream ? 0x1000000u : 0u);
-        const uint32_t bytes = uint32_t(width) * 2 * uint32_t(height);
-        auto* at = static_cast<uint8_t*>(camera.root().memory().map(address, bytes));
-        const sim::TestPicture source(width, height);
-        for (int line = 0; line < height; ++line)
-            source.renderLine(at + size_t(line) * size_t(width) * 2, line, kPictureNumber);
-        camera.root().memory().unmap(at, bytes);
-        auto f = std::make_shared<video_capture::frame_t>();
-        f->stream = stream;
-        f->block = stream ? 528 : 512;
-        f->width = width;
-        f->height = height;
-        f->stride = width * 2;
+        auto f = paintedFrame(width, height, stream, stream ? 0x1000000u : 0u, kPictureNumber);
         f->rate_n = 60000;
         f->rate_d = 1001;
         f->timecode = timecode;
-        f->field = 2;
-        f->address = address;
         return f;
     }
     // One picture of one stream through the cores; waits until the cores have taken it.
@@ -97,12 +54,6 @@ struct Rig {
             if (s.fourcc == fourcc) out.push_back(s.timecode);
         return out;
     }
-
-    sim::VirtualCamera camera;
-    std::shared_ptr<sim::NdiSendTap> tap;
-    std::shared_ptr<hardware> hw;
-    std::shared_ptr<network_send> sender;
-    std::unique_ptr<video_compress> compressor;
 };
 
 size_t marks(const std::string& text, char mark) { return size_t(std::count(text.begin(), text.end(), mark)); }

@@ -9,16 +9,11 @@
 #include "hw/hardware.h"
 #include "support/log_capture.h"
 #include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-sim::SimSettings quiet() {
-    sim::SimSettings s;
-    s.httpPort = 0;
-    return s;
-}
-
 std::string constructionError(const sim::SimSettings& settings) {
     sim::VirtualCamera camera(settings);
     try {
@@ -31,7 +26,7 @@ std::string constructionError(const sim::SimSettings& settings) {
 }  // namespace
 
 TEST(HardwareOnSimulator, ComesUpReadyAndIdentifiesThePlatform) {
-    sim::VirtualCamera camera(quiet());
+    sim::VirtualCamera camera(quietSettings());
     hardware hw(camera.platform());
     EXPECT_TRUE(hw.is_ready());
     const auto info = hw.platform_info();
@@ -48,7 +43,7 @@ TEST(HardwareOnSimulator, ComesUpReadyAndIdentifiesThePlatform) {
 }
 
 TEST(HardwareOnSimulator, PoisonsTheSharedReservedMemory) {
-    sim::VirtualCamera camera(quiet());
+    sim::VirtualCamera camera(quietSettings());
     hardware hw(camera.platform());
     // Look through the model's own mapping: the words must have reached physical memory.
     auto* words = static_cast<uint32_t*>(
@@ -61,7 +56,7 @@ TEST(HardwareOnSimulator, PoisonsTheSharedReservedMemory) {
 }
 
 TEST(HardwareOnSimulator, RegisterAddressesAreMaskedAfterScaling) {
-    sim::VirtualCamera camera(quiet());
+    sim::VirtualCamera camera(quietSettings());
     hardware hw(camera.platform());
     hw.write32(1990, 2, 0xcafe);
     EXPECT_EQ(camera.fpga().read32(1992 * 4), 0xcafeu);
@@ -74,7 +69,7 @@ TEST(HardwareOnSimulator, RegisterAddressesAreMaskedAfterScaling) {
 }
 
 TEST(HardwareOnSimulator, WaitsForInterruptsAndTimesOut) {
-    sim::VirtualCamera camera(quiet());
+    sim::VirtualCamera camera(quietSettings());
     hardware hw(camera.platform());
     hw.enable_irq(hardware::ndi_dec);
     EXPECT_LT(hw.wait_irq(hardware::ndi_dec, 20ms), 0);
@@ -89,7 +84,7 @@ TEST(HardwareOnSimulator, WaitsForInterruptsAndTimesOut) {
 
 TEST(HardwareOnSimulator, BusAddressesFollowThePlatformOnceTranslationIsOn) {
     for (uint8_t id : {uint8_t{1}, uint8_t{128}}) {
-        auto settings = quiet();
+        auto settings = quietSettings();
         settings.fpga.platformId = id;
         sim::VirtualCamera camera(settings);
         hardware hw(camera.platform());
@@ -102,7 +97,7 @@ TEST(HardwareOnSimulator, BusAddressesFollowThePlatformOnceTranslationIsOn) {
 }
 
 TEST(HardwareOnSimulator, UnknownPlatformHasNoVersion) {
-    auto settings = quiet();
+    auto settings = quietSettings();
     settings.fpga.platformId = 77;
     sim::VirtualCamera camera(settings);
     hardware hw(camera.platform());
@@ -125,14 +120,14 @@ TEST(HardwareOnSimulator, MissingDevicesNameThemselves) {
         {"aud_out", "Cannot find uio device aud_out!"},
     };
     for (const auto& c : cases) {
-        auto settings = quiet();
+        auto settings = quietSettings();
         settings.absentUio = {c.absent};
         EXPECT_EQ(constructionError(settings), c.error) << c.absent;
     }
 }
 
 TEST(HardwareOnSimulator, MissingOptionalSetsAreLoggedAndOnlyBothMakeItUnready) {
-    auto settings = quiet();
+    auto settings = quietSettings();
     settings.absentUio = {"ndi_enc"};
     {
         sim::VirtualCamera camera(settings);
@@ -149,7 +144,7 @@ TEST(HardwareOnSimulator, MissingOptionalSetsAreLoggedAndOnlyBothMakeItUnready) 
 }
 
 TEST(HardwareOnSimulator, FourCellDeviceTreeAndNoVideoRegion) {
-    auto settings = quiet();
+    auto settings = quietSettings();
     settings.dtCells = 4;
     settings.videoRegion = false;
     sim::VirtualCamera camera(settings);
@@ -166,7 +161,7 @@ TEST(HardwareOnSimulator, FourCellDeviceTreeAndNoVideoRegion) {
 }
 
 TEST(HardwareOnSimulator, LogsDiscoveryAndMapsInOrderAtLevelFour) {
-    sim::VirtualCamera camera(quiet());
+    sim::VirtualCamera camera(quietSettings());
     LogCapture log(4);
     hardware hw(camera.platform());
     const std::string text = log.text();

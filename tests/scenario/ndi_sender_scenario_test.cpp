@@ -13,16 +13,11 @@
 #include "media/network_send.h"
 #include "support/log_capture.h"
 #include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-sim::SimSettings quiet() {
-    sim::SimSettings s;
-    s.httpPort = 0;
-    return s;
-}
-
 class LoopbackInterface {
 public:
     LoopbackInterface() {
@@ -56,7 +51,7 @@ int runEntry(sim::VirtualCamera& camera, const std::string& input, std::vector<s
 
 TEST(NdiSenderScenario, EntryAnnouncesThePtzSourceAfterTheHardwareAndDropsItBeforeIt) {
     LoopbackInterface lo;
-    sim::VirtualCamera camera(quiet());
+    sim::VirtualCamera camera(quietSettings());
     std::string log;
     int status = -1;
     {
@@ -89,7 +84,7 @@ TEST(NdiSenderScenario, EntryAnnouncesThePtzSourceAfterTheHardwareAndDropsItBefo
 }
 
 TEST(NdiSenderScenario, StandInWithoutRuntimeEndsStartUpWithItsMessage) {
-    auto settings = quiet();
+    auto settings = quietSettings();
     settings.ndiAvailable = false;
     sim::VirtualCamera camera(settings);
     EXPECT_EQ(runEntry(camera, "exit\n", {"-X", "-x"}), 1);
@@ -97,7 +92,7 @@ TEST(NdiSenderScenario, StandInWithoutRuntimeEndsStartUpWithItsMessage) {
 }
 
 TEST(NdiSenderScenario, PipelinesAndPollersShareTheSenderWithoutALock) {
-    sim::VirtualCamera camera(quiet());
+    sim::VirtualCamera camera(quietSettings());
     auto hw = std::make_shared<hardware>(camera.platform());
     auto sender = std::make_shared<network_send>("{}", "<ndi_capabilities/>", "PTZ", camera.platform());
     std::atomic<bool> stop{false};

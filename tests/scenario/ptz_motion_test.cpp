@@ -10,8 +10,8 @@
 #include <tuple>
 
 #include "motion/ptz_motion.h"
-#include "scenario/stepper_rig.h"
 #include "support/log_capture.h"
+#include "support/stepper_rig.h"
 
 using namespace tmc5041;
 
@@ -57,7 +57,7 @@ protected:
     }
 
     static sim::SimSettings settings() {
-        sim::SimSettings s = StepperRig::quietSettings();
+        sim::SimSettings s = StepperRig::fastSettings();
         s.input = "none";  // no pictures to make: only the head matters here
 #ifdef __SANITIZE_THREAD__
         s.motionSpeed = 1;  // the head model's catch-up costs too much host time there

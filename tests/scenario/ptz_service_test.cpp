@@ -13,6 +13,7 @@
 #include "hw/hardware.h"
 #include "motion/stepper.h"
 #include "sim/app/virtual_camera.h"
+#include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 using namespace tmc5041;
@@ -27,15 +28,6 @@ sim::SimSettings fast() {
 #endif
     s.input = "none";
     return s;
-}
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 3s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 class Service : public ::testing::Test {
@@ -63,7 +55,7 @@ protected:
         std::ifstream in(configDir() + "/config.cfg");
         return {std::istreambuf_iterator<char>(in), {}};
     }
-    bool homed() { return eventually([&] { return service->limitState() == 1; }, 30s); }
+    bool homed() { return waitFor([&] { return service->limitState() == 1; }, 30s); }
     int32_t panTarget() { return static_cast<int32_t>(camera->motion().peek(reg(Stepper::kPan, XTARGET))); }
     int32_t tiltTarget() { return static_cast<int32_t>(camera->motion().peek(reg(Stepper::kTilt, XTARGET))); }
 
@@ -107,10 +99,10 @@ TEST_F(Service, QueueExecutesTheCommandTable) {
     const int32_t left = s.pan_left + 8533, right = s.pan_right - 8533, up = s.tilt_up - 8533;
 
     service->pushCommand({VISCA_PTZ_TALLY, 1.0f, 0});
-    EXPECT_TRUE(eventually([&] { return camera->fpga().peek(1025) == 1; }));
+    EXPECT_TRUE(waitFor([&] { return camera->fpga().peek(1025) == 1; }));
     EXPECT_EQ(service->tallyOn(), 1);
     service->pushCommand({VISCA_PTZ_TALLY, 0, 0});
-    EXPECT_TRUE(eventually([&] { return camera->fpga().peek(1025) == 2; }));
+    EXPECT_TRUE(waitFor([&] { return camera->fpga().peek(1025) == 2; }));
 
     const struct {
         int32_t code;
@@ -118,34 +110,34 @@ TEST_F(Service, QueueExecutesTheCommandTable) {
     } balance[] = {{NDI_WB_OUTDOOR, 3}, {VISCA_PTZ_WB_MANUAL, 5}, {VISCA_PTZ_WB_INDOOR, 1}, {NDI_WB_AUTO, 0}};
     for (const auto& b : balance) {
         service->pushCommand({b.code, 0, 0});
-        EXPECT_TRUE(eventually([&] { return service->whiteBalanceMode() == b.mode; })) << b.code;
+        EXPECT_TRUE(waitFor([&] { return service->whiteBalanceMode() == b.mode; })) << b.code;
     }
 
     // Pan/tilt codes reach the motion operations with their direction and speed form.
     service->pushCommand({VISCA_PTZ_LEFT, 24, 24});
-    EXPECT_TRUE(eventually([&] { return panTarget() == left; }));
+    EXPECT_TRUE(waitFor([&] { return panTarget() == left; }));
     service->pushCommand({NDI_PT_SPEED, -0.5f, 0.5f});  // right and up
-    EXPECT_TRUE(eventually([&] { return panTarget() == right && tiltTarget() == up; }));
+    EXPECT_TRUE(waitFor([&] { return panTarget() == right && tiltTarget() == up; }));
     service->pushCommand({VISCA_PTZ_HOME, 0, 0});
-    EXPECT_TRUE(eventually([&] { return panTarget() == s.pan_center && tiltTarget() == s.tilt_center; }));
+    EXPECT_TRUE(waitFor([&] { return panTarget() == s.pan_center && tiltTarget() == s.tilt_center; }));
     service->setPositionTargets(s.pan_center + 2560, s.tilt_center - 2560);
     service->pushCommand({VISCA_PTZ_POSITION, 24, 24});
-    EXPECT_TRUE(eventually([&] { return panTarget() == s.pan_center + 2560 && tiltTarget() == s.tilt_center - 2560; }));
+    EXPECT_TRUE(waitFor([&] { return panTarget() == s.pan_center + 2560 && tiltTarget() == s.tilt_center - 2560; }));
 
     // Settings: ramp 7 changes nothing, 2 gives 1.2; reverse flags are saved.
     service->pushCommand({VISCA_PTZ_RAMP_CURVE, 7, 0});
     service->pushCommand({VISCA_PTZ_PAN_REVERSE, 1, 0});
-    EXPECT_TRUE(eventually([&] { return configText().find("PAN_REVERSE=true\n") != std::string::npos; }));
+    EXPECT_TRUE(waitFor([&] { return configText().find("PAN_REVERSE=true\n") != std::string::npos; }));
     EXPECT_FLOAT_EQ(service->motion().max_speed_up.load(), 1.0f);
     service->pushCommand({VISCA_PTZ_RAMP_CURVE, 2, 0});
-    EXPECT_TRUE(eventually([&] { return configText().find("PtzMaxSpeedUp=1.200000\n") != std::string::npos; }));
+    EXPECT_TRUE(waitFor([&] { return configText().find("PtzMaxSpeedUp=1.200000\n") != std::string::npos; }));
     EXPECT_FLOAT_EQ(service->motion().max_speed_up.load(), 1.2f);
     service->pushCommand({VISCA_PTZ_LEFT, 24, 24});  // reversed: right
-    EXPECT_TRUE(eventually([&] { return panTarget() == right; }));
+    EXPECT_TRUE(waitFor([&] { return panTarget() == right; }));
 
     // Free mode: switch stops off, limit state -2, normal drives refused from then on.
     service->pushCommand({VISCA_PTZ_FREE_STOP, 0, 0});
-    EXPECT_TRUE(eventually([&] { return service->limitState() == -2; }));
+    EXPECT_TRUE(waitFor([&] { return service->limitState() == -2; }));
     EXPECT_EQ(camera->motion().peek(reg(Stepper::kPan, SW_MODE)), kSwitchStopsOn);
 }
 

@@ -7,7 +7,8 @@
 #include <cstdio>
 
 #include "platform/signal_watcher.h"
-#include "scenario/stepper_rig.h"
+#include "support/stepper_rig.h"
+#include "support/wait_for.h"
 #include "support/log_capture.h"
 
 using namespace std::chrono_literals;
@@ -28,8 +29,8 @@ class Homed : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(rig.begin());
-        ASSERT_TRUE(rig.waitFor([&] { return rig.stepper->limit_state == 1; }, 40s));
-        ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x21) == 314421u; }, 10s));
+        ASSERT_TRUE(waitFor([&] { return rig.stepper->limit_state == 1; }, 40s));
+        ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x21) == 314421u; }, 10s));
         // Let the control thread take over before the test starts poking.
         std::this_thread::sleep_for(150ms);
         rig.model().writes();
@@ -42,10 +43,10 @@ TEST_F(Homed, TiltSwitchHitEscapesDownAndGatesMovesUntilClear) {
     Stepper& s = *rig.stepper;
     // Drive the tilt past its switch: the switch stops it, the control thread backs it off.
     s.moveAbsolute(0, 700000, 59000);
-    ASSERT_TRUE(rig.waitFor([&] { return s.limit_state == -2; }, 10s));
-    ASSERT_TRUE(rig.waitFor([&] { return s.limit_state == 1; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return s.limit_state == -2; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return s.limit_state == 1; }, 10s));
     EXPECT_EQ(s.saved_limit_state, 1);
-    ASSERT_TRUE(rig.waitFor([&] { return !rig.model().switches(0).right && rig.model().peek(0x22) == 0; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return !rig.model().switches(0).right && rig.model().peek(0x22) == 0; }, 10s));
     EXPECT_NE(rig.output().find("NEW, ERR, GOTO TILT-UP LIMIT SAFE AREA ( "), std::string::npos);
     // The escape target is 30000 below where the tilt stood when it was seen on the switch.
     const int32_t target = static_cast<int32_t>(rig.model().peek(0x2D));
@@ -56,8 +57,8 @@ TEST_F(Homed, TiltSwitchHitEscapesDownAndGatesMovesUntilClear) {
 TEST_F(Homed, PanLeftSwitchHitEscapesRight) {
     Stepper& s = *rig.stepper;
     s.moveAbsolute(1, -200000, 143000);
-    ASSERT_TRUE(rig.waitFor([&] { return s.limit_state == -2; }, 10s));
-    ASSERT_TRUE(rig.waitFor([&] { return s.limit_state == 1 && !rig.model().switches(1).left; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return s.limit_state == -2; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return s.limit_state == 1 && !rig.model().switches(1).left; }, 10s));
     EXPECT_NE(rig.output().find("ERR, GOTO LEFT LIMIT SAFE AREA ( "), std::string::npos);
     EXPECT_GT(static_cast<int32_t>(rig.model().peek(0x4D)), -10000);
 }
@@ -66,9 +67,9 @@ TEST_F(Homed, IdleTiltCurrentDropsOnceAfterQuietPasses) {
     LogCapture log(5);
     Stepper& s = *rig.stepper;
     s.moveRelative(0, -2000, 59000);  // sets the moving current
-    ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x22) == 0 && rig.model().peek(0x2D) == rig.model().peek(0x21); }, 5s));
+    ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x22) == 0 && rig.model().peek(0x2D) == rig.model().peek(0x21); }, 5s));
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x30) == Stepper::kTiltCurrentDefault; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x30) == Stepper::kTiltCurrentDefault; }, 10s));
     const auto quiet = std::chrono::steady_clock::now() - start;
     // 25 passes of 100 ms after the last event; at most one more for the position-reached event.
     EXPECT_GE(quiet, 2300ms);
@@ -84,9 +85,9 @@ TEST_F(Homed, IdleTiltCurrentDropsOnceAfterQuietPasses) {
 
 TEST(StepperMotion, StopScalesDecelerationToTheSpeed) {
     // Fixed limits: the switch stops are off, so the motors run at speed as long as asked.
-    StepperRig rig(StepperRig::quietSettings(), 0);
+    StepperRig rig(StepperRig::fastSettings(), 0);
     ASSERT_TRUE(rig.begin());
-    ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x54) == 0x8AC; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x54) == 0x8AC; }, 10s));
     Stepper& s = *rig.stepper;
     const struct {
         int32_t speed;
@@ -94,7 +95,7 @@ TEST(StepperMotion, StopScalesDecelerationToTheSpeed) {
     } cases[] = {{1000, 100}, {-200000, 10000}, {60000, 3000}};
     for (const auto& c : cases) {
         s.rotate(1, c.speed);
-        ASSERT_TRUE(rig.waitFor([&] { return static_cast<int32_t>(rig.model().peek(0x42) << 8) >> 8 == c.speed; }, 5s))
+        ASSERT_TRUE(waitFor([&] { return static_cast<int32_t>(rig.model().peek(0x42) << 8) >> 8 == c.speed; }, 5s))
             << c.speed;
         rig.model().writes();
         s.stop(1);
@@ -108,7 +109,7 @@ TEST(StepperMotion, StopScalesDecelerationToTheSpeed) {
         EXPECT_EQ(w[3].reg, 0x40);
         EXPECT_EQ(w[3].value, 1u);
         // Comes to rest in about 5120 velocity updates whatever the speed.
-        ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x42) == 0; }, 2s)) << c.speed;
+        ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x42) == 0; }, 2s)) << c.speed;
     }
     EXPECT_EQ(s.stop(2), Stepper::kBadMotor);
     EXPECT_TRUE(rig.model().writes().empty());
@@ -131,7 +132,7 @@ TEST_F(Homed, MoveAbsoluteRestoresRampsAndWritesTheTargetOnlyOnChange) {
     s.moveAbsolute(0, 300000, 20000);
     w = rig.model().writes();
     EXPECT_EQ(countWrites(w, 0x30, Stepper::kTiltCurrentMoving), 1u);
-    ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x41) == 100000u; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x41) == 100000u; }, 10s));
     EXPECT_EQ(s.moveAbsolute(2, 0, 1), Stepper::kBadMotor);
     EXPECT_EQ(s.rotate(-1, 1), Stepper::kBadMotor);
 }
@@ -164,9 +165,9 @@ TEST_F(Homed, TerminationStopsPanThenTiltAndNamesTheSignal) {
 }
 
 TEST(StepperStart, FixedLimitsWithoutTheSwitchSearch) {
-    StepperRig rig(StepperRig::quietSettings(), 0);
+    StepperRig rig(StepperRig::fastSettings(), 0);
     ASSERT_TRUE(rig.begin());
-    ASSERT_TRUE(rig.waitFor([&] { return rig.stepper->limit_state == 0; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return rig.stepper->limit_state == 0; }, 10s));
     Stepper& s = *rig.stepper;
     EXPECT_EQ(s.pan_left, -4000000);
     EXPECT_EQ(s.pan_right, 4000000);
@@ -184,7 +185,7 @@ TEST(StepperStart, PanSearchTravelFollowsTheDegreeMode) {
     const struct {
         int32_t degree, travel;
     } cases[] = {{90, 800000}, {350, 3100000}, {150, 1350000}, {200, 1350000}, {0, 1550000}};
-    sim::VirtualCamera camera(StepperRig::quietSettings());
+    sim::VirtualCamera camera(StepperRig::fastSettings());
     auto hw = std::make_shared<hardware>(camera.platform());
     for (const auto& c : cases) {
         Stepper s(hw, 1, nullptr, c.degree, 1.0f, camera.platform());
@@ -194,7 +195,7 @@ TEST(StepperStart, PanSearchTravelFollowsTheDegreeMode) {
 }
 
 TEST(StepperStart, SpeedTableAppliesTheSpeedUpAboveSeventeen) {
-    sim::VirtualCamera camera(StepperRig::quietSettings());
+    sim::VirtualCamera camera(StepperRig::fastSettings());
     Stepper s(nullptr, 1, nullptr, 90, 1.6f, camera.platform());
     EXPECT_EQ(s.speedFromIndex(1, 17), 75000u);
     EXPECT_EQ(s.speedFromIndex(1, 24), 400000u);
@@ -256,6 +257,6 @@ TEST(StepperShutdown, CloseMidHomingIsPromptAndStartsNoControlThread) {
         // Both motors were told to stop (velocity mode, VMAX 0) and come to rest.
         EXPECT_EQ(rig.model().peek(0x40), 1u);
         EXPECT_EQ(rig.model().peek(0x20), 1u);
-        EXPECT_TRUE(rig.waitFor([&] { return rig.model().peek(0x42) == 0 && rig.model().peek(0x22) == 0; }, 2s));
+        EXPECT_TRUE(waitFor([&] { return rig.model().peek(0x42) == 0 && rig.model().peek(0x22) == 0; }, 2s));
     }
 }

@@ -1,7 +1,8 @@
 // The motion stack homing the simulated head: both tilt wirings, a start on a switch, fixed limits.
 #include <gtest/gtest.h>
 
-#include "scenario/stepper_rig.h"
+#include "support/stepper_rig.h"
+#include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 
@@ -17,14 +18,14 @@ class Homing : public testing::TestWithParam<HomingCase> {};
 
 TEST_P(Homing, FindsTheSwitchesAndParksTheHeadOffThem) {
     const HomingCase& c = GetParam();
-    sim::SimSettings settings = StepperRig::quietSettings();
+    sim::SimSettings settings = StepperRig::fastSettings();
     settings.head.panLeft = c.panLeft;
     settings.head.panRight = c.panRight;
     settings.head.tiltUp = c.tiltUp;
     settings.head.oldTiltWiring = c.oldWiring;
     StepperRig rig(settings);
     ASSERT_TRUE(rig.begin());
-    ASSERT_TRUE(rig.waitFor([&] { return rig.stepper->limit_state == 1; }, 40s));
+    ASSERT_TRUE(waitFor([&] { return rig.stepper->limit_state == 1; }, 40s));
     auto& s = *rig.stepper;
     EXPECT_EQ(s.pan_left, 1);
     EXPECT_EQ(s.pan_center, (s.pan_right + s.pan_left - 53126) / 2);
@@ -32,8 +33,8 @@ TEST_P(Homing, FindsTheSwitchesAndParksTheHeadOffThem) {
     EXPECT_EQ(s.tilt_down, 1);
     EXPECT_EQ(s.tilt_center, 314421);
     // Parked on the homes found, the inputs clear, the switch stops back on.
-    ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x41) == uint32_t(s.pan_center.load()); }, 10s));
-    ASSERT_TRUE(rig.waitFor([&] { return rig.model().peek(0x21) == 314421u; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x41) == uint32_t(s.pan_center.load()); }, 10s));
+    ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x21) == 314421u; }, 10s));
     for (int axis : {0, 1}) {
         EXPECT_FALSE(rig.model().switches(axis).left) << axis;
         EXPECT_FALSE(rig.model().switches(axis).right) << axis;

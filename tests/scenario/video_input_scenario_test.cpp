@@ -8,58 +8,31 @@
 
 #include <nlohmann/json.hpp>
 
-#include "hw/hardware.h"
-#include "media/track.h"
-#include "media/video_capture.h"
-#include "media/video_compress.h"
 #include "status/hdmi.h"
 #include "status/hdmi_edid.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
+#include "support/pipeline_rig.h"
+#include "support/quiet_settings.h"
 #include "sim/app/virtual_camera.h"
+#include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;
 
 namespace {
 sim::SimSettings withInput(const std::string& input, int port = 0) {
-    sim::SimSettings s;
+    sim::SimSettings s = quietSettings(input);
     s.httpPort = port;
-    s.input = input;
     return s;
 }
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = clock_type::now() + limit;
-    while (!done()) {
-        if (clock_type::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-// The media objects the entry creates for the video input, in its order.
-class Rig {
+// The media objects the entry creates for the video input, in its order, with the HDMI monitor last.
+class Rig : public PipelineRig {
 public:
     explicit Rig(const std::string& input, bool monitor = true, bool full_only = false, int port = 0)
-        : camera(withInput(input, port)) {
-        platform::install(camera.platform());
-        hw = std::make_shared<hardware>(camera.platform());
-        compressor = std::make_shared<video_compress>(hw, nullptr);
-        capture = std::make_shared<video_capture>(hw, compressor, full_only);
-        capture->start();
-        tracking = std::make_shared<track>(hw, capture, nullptr);
-        compressor->enable();
-        capture->enable();
+        : PipelineRig(withInput(input, port), {.sender = Sender::none, .fullOnly = full_only}) {
         if (monitor) receiver_monitor = std::make_shared<hdmi>(hw, camera.platform());
-    }
-    ~Rig() {
-        receiver_monitor.reset();
-        tracking.reset();
-        capture.reset();
-        compressor.reset();
-        hw.reset();
-        platform::install(nullptr);
     }
     void setInput(const std::string& input) { camera.input().set(*sim::InputFormat::parse(input)); }
     uint64_t pairs() const { return compressor->pairs_received(); }
@@ -68,11 +41,6 @@ public:
                        limit);
     }
 
-    sim::VirtualCamera camera;
-    std::shared_ptr<hardware> hw;
-    std::shared_ptr<video_compress> compressor;
-    std::shared_ptr<video_capture> capture;
-    std::shared_ptr<track> tracking;
     std::shared_ptr<hdmi> receiver_monitor;
 };
 
@@ -180,7 +148,7 @@ TEST(VideoInputScenario, ChangingTheSourceWhileRunningReconfiguresCapture) {
     rig.setInput("720p60");
     ASSERT_TRUE(waitFor([&] { return rig.compressor->latest_pair()->full->width == 1280; }, 2000ms));
     EXPECT_GT(rig.camera.capture().full().counters().idleStarts, restarts);
-    EXPECT_EQ(rig.capture->get_signal().width, 1280);
+    EXPECT_EQ(rig.grabber->get_signal().width, 1280);
     ASSERT_TRUE(rig.monitorRunning(9));
     const uint64_t n = rig.pairs();
     ASSERT_TRUE(waitFor([&] { return rig.pairs() >= n + 10; }, 1000ms));
@@ -196,7 +164,7 @@ TEST(VideoInputScenario, LosingAndRegainingTheSignal) {
     Rig rig("720p60");
     ASSERT_TRUE(rig.monitorRunning(9));
     rig.setInput("none");
-    ASSERT_TRUE(waitFor([&] { return rig.capture->get_signal().valid == 0; }, 500ms));
+    ASSERT_TRUE(waitFor([&] { return rig.grabber->get_signal().valid == 0; }, 500ms));
     ASSERT_TRUE(waitFor([&] { return rig.receiver_monitor->get_state() == 0; }, 500ms));
     EXPECT_EQ(rig.receiver_monitor->get_format(), 0u);
     const uint64_t stalled = rig.pairs();
@@ -236,7 +204,7 @@ TEST(VideoInputScenario, ShutdownWithoutSignalIsBounded) {
     };
     EXPECT_LT(timed(rig.receiver_monitor), 150ms);
     EXPECT_LT(timed(rig.tracking), 250ms);
-    EXPECT_LT(timed(rig.capture), 250ms);
+    EXPECT_LT(timed(rig.grabber), 250ms);
 }
 
 TEST(VideoInputScenario, CaptureDestroyedBeforeEnableDoesNotHang) {
@@ -266,7 +234,7 @@ TEST(VideoInputScenario, HttpApiChangesTheSourceAndReportsIt) {
     auto good = client.Post("/input", "1080p50\n", "text/plain");
     ASSERT_TRUE(good);
     EXPECT_EQ(good->status, 200);
-    ASSERT_TRUE(waitFor([&] { return rig.capture->get_signal().rate_n == 50000; }, 1000ms));
+    ASSERT_TRUE(waitFor([&] { return rig.grabber->get_signal().rate_n == 50000; }, 1000ms));
     const auto state = nlohmann::json::parse(httpGet(port, "/state"));
     EXPECT_EQ(state["input"], "1080p50");
     EXPECT_GT(state["capture"]["frames"].get<uint64_t>(), 0u);

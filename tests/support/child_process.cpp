@@ -13,6 +13,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "support/http_post.h"
+
 extern char** environ;
 
 namespace {
@@ -140,21 +142,7 @@ int freeLoopbackPort() {
 }
 
 std::string httpGet(int port, const std::string& path) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string response;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-        if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-            char buffer[4096];
-            ssize_t n;
-            while ((n = read(fd, buffer, sizeof buffer)) > 0) response.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    ::close(fd);
+    const std::string response = httpExchange(port, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
     const auto body = response.find("\r\n\r\n");
     return body == std::string::npos ? "" : response.substr(body + 4);
 }

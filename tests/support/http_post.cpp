@@ -1,4 +1,4 @@
-// A plain HTTP/1.0 POST over a loopback socket.
+// Plain HTTP/1.0 requests over a loopback socket.
 #include "support/http_post.h"
 
 #include <arpa/inet.h>
@@ -8,25 +8,29 @@
 
 #include <cstdlib>
 
-HttpReply httpPost(int port, const std::string& path, const std::string& body) {
-    HttpReply reply;
+std::string httpExchange(int port, const std::string& request) {
+    std::string response;
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return reply;
+    if (fd < 0) return response;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string response;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = "POST " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\n" +
-                                    "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-        if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-            char buffer[4096];
-            ssize_t n;
-            while ((n = read(fd, buffer, sizeof buffer)) > 0) response.append(buffer, static_cast<size_t>(n));
-        }
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0) response.append(buffer, static_cast<size_t>(n));
     }
     ::close(fd);
+    return response;
+}
+
+HttpReply httpPost(int port, const std::string& path, const std::string& body) {
+    HttpReply reply;
+    const std::string response =
+        httpExchange(port, "POST " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\n" +
+                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
     // "HTTP/1.x NNN ..."
     if (response.size() > 12 && response.compare(0, 5, "HTTP/") == 0)
         reply.status = std::atoi(response.c_str() + response.find(' ') + 1);

@@ -1,9 +1,6 @@
 // The "viscaPTZ" socket thread on the loopback interface: real sockets, replies, retries, stop.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,63 +13,17 @@
 #include "control/visca_socket_thread.h"
 #include "support/fake_visca_target.h"
 #include "support/log_capture.h"
+#include "support/root_only.h"
+#include "support/udp_endpoint.h"
+#include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 using Bytes = std::vector<uint8_t>;
 
-uint16_t freeUdpPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address = ipv4Address(INADDR_ANY, 0);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-// A test endpoint: a UDP socket bound to a port, with a receive that times out.
-class Endpoint {
-public:
-    explicit Endpoint(uint16_t port, uint32_t address = INADDR_LOOPBACK) : fd(socket(AF_INET, SOCK_DGRAM, 0)) {
-        const sockaddr_in local = ipv4Address(address, port);
-        bound = bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
-    }
-    ~Endpoint() { close(fd); }
-    Endpoint(const Endpoint&) = delete;
-    Endpoint& operator=(const Endpoint&) = delete;
-
-    void sendTo(uint16_t port, const Bytes& datagram) const {
-        const sockaddr_in to = ipv4Address(INADDR_LOOPBACK, port);
-        sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    }
-    std::optional<Bytes> receive(std::chrono::milliseconds timeout = 2000ms) const {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
-        Bytes buffer(2000);
-        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
-        if (n < 0) return std::nullopt;
-        buffer.resize(static_cast<size_t>(n));
-        return buffer;
-    }
-    bool bound = false;
-
-private:
-    int fd;
-};
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 3000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
 // Retries like a controller would while the thread is still opening its sockets.
-std::optional<Bytes> firstAnswer(const Endpoint& from, uint16_t port, const Bytes& datagram, const Endpoint& at) {
+std::optional<Bytes> firstAnswer(const UdpEndpoint& from, uint16_t port, const Bytes& datagram, const UdpEndpoint& at) {
     for (int attempt = 0; attempt < 30; ++attempt) {
         from.sendTo(port, datagram);
         if (auto answer = at.receive(100ms)) return answer;
@@ -93,9 +44,10 @@ NetInfo loopbackInfo() {
     return info;
 }
 
-class SocketThread : public ::testing::Test {
+class SocketThreadAsRoot : public ::testing::Test {
 protected:
     void SetUp() override {
+        SKIP_UNLESS_ROOT("the thread binds to device lo");
         setenv("PTZCAM_IFACE", "lo", 1);
         ports = {freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort()};
     }
@@ -114,8 +66,8 @@ protected:
 };
 }  // namespace
 
-TEST_F(SocketThread, NetworkCommandIsAnsweredAtTheReplyPortOfTheSender) {
-    Endpoint controller(ports.networkReply);
+TEST_F(SocketThreadAsRoot, NetworkCommandIsAnsweredAtTheReplyPortOfTheSender) {
+    UdpEndpoint controller(ports.networkReply);
     start();
     ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
     controller.sendTo(ports.visca, command(0x01020304, {0x81, 0x01, 0x06, 0x01, 0x0A, 0x0B, 0x02, 0x03, 0xFF}));
@@ -125,9 +77,9 @@ TEST_F(SocketThread, NetworkCommandIsAnsweredAtTheReplyPortOfTheSender) {
     EXPECT_EQ(target.commands()[0].code, VISCA_PTZ_RIGHT);
 }
 
-TEST_F(SocketThread, BridgeCommandIsAnsweredOnTheWebReplyPort) {
-    Endpoint web(ports.bridgeReply);
-    Endpoint page(0);
+TEST_F(SocketThreadAsRoot, BridgeCommandIsAnsweredOnTheWebReplyPort) {
+    UdpEndpoint web(ports.bridgeReply);
+    UdpEndpoint page(0);
     start();
     ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
     page.sendTo(ports.bridge, command(5, {0x82, 0x01, 0x7E, 0x01, 0x0A, 0x00, 0x02, 0xFF}));
@@ -138,8 +90,8 @@ TEST_F(SocketThread, BridgeCommandIsAnsweredOnTheWebReplyPort) {
     EXPECT_FLOAT_EQ(target.commands()[0].arg1, 1.0f);
 }
 
-TEST_F(SocketThread, MalformedDatagramsGetTheirExactAnswerOrNone) {
-    Endpoint controller(ports.networkReply);
+TEST_F(SocketThreadAsRoot, MalformedDatagramsGetTheirExactAnswerOrNone) {
+    UdpEndpoint controller(ports.networkReply);
     start();
     ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
     controller.sendTo(ports.visca, {});
@@ -157,10 +109,10 @@ TEST_F(SocketThread, MalformedDatagramsGetTheirExactAnswerOrNone) {
     EXPECT_TRUE(target.commands().empty());
 }
 
-TEST_F(SocketThread, OnOneHostItNeverAnswersItsOwnReplies) {
+TEST_F(SocketThreadAsRoot, OnOneHostItNeverAnswersItsOwnReplies) {
     ports.networkReply = ports.visca;  // as deployed: replies go to the VISCA port of the sender
     LogCapture log(5);
-    Endpoint controller(0);
+    UdpEndpoint controller(0);
     start();
     ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
     controller.sendTo(ports.visca, visca::frame(visca::kTypeControlCommand, 3, Bytes{0x01}));
@@ -172,9 +124,9 @@ TEST_F(SocketThread, OnOneHostItNeverAnswersItsOwnReplies) {
     EXPECT_EQ(target.commands().size(), 1u);
 }
 
-TEST_F(SocketThread, DiscoveryIsBroadcastToTheSendersPort) {
+TEST_F(SocketThreadAsRoot, DiscoveryIsBroadcastToTheSendersPort) {
     const uint16_t clientPort = freeUdpPort();
-    Endpoint client(clientPort, INADDR_ANY);
+    UdpEndpoint client(clientPort, INADDR_ANY);
     start();
     ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
     client.sendTo(ports.discovery, {});
@@ -192,11 +144,11 @@ TEST_F(SocketThread, DiscoveryIsBroadcastToTheSendersPort) {
     EXPECT_EQ(std::string(nak->begin(), nak->end()), "\x02NAK:02-00-00-00-00-07\xFF\x03");
 }
 
-TEST_F(SocketThread, ABusyPortIsRetriedWhileTheOthersServe) {
-    auto squatter = std::make_unique<Endpoint>(ports.bridge);
-    ASSERT_TRUE(squatter->bound);
+TEST_F(SocketThreadAsRoot, ABusyPortIsRetriedWhileTheOthersServe) {
+    auto squatter = std::make_unique<UdpEndpoint>(ports.bridge);
+    ASSERT_TRUE(squatter->bound());
     LogCapture log(2);
-    Endpoint controller(ports.networkReply);
+    UdpEndpoint controller(ports.networkReply);
     start();
     // The network side serves while the bridge port is taken.
     EXPECT_EQ(firstAnswer(controller, ports.visca, command(1, {0x81, 0x01, 0x06, 0x04, 0xFF}), controller),
@@ -205,18 +157,18 @@ TEST_F(SocketThread, ABusyPortIsRetriedWhileTheOthersServe) {
     std::this_thread::sleep_for(1200ms);  // at least one more attempt
     squatter.reset();
     ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
-    Endpoint web(ports.bridgeReply);
-    Endpoint page(0);
+    UdpEndpoint web(ports.bridgeReply);
+    UdpEndpoint page(0);
     page.sendTo(ports.bridge, command(2, {0x82, 0x01, 0x06, 0x04, 0xFF}));
     EXPECT_EQ(web.receive(), reply(2, {0xA0, 0x41, 0xFF}));
     thread->stop();
     EXPECT_EQ(log.text(), "Cannot bind LOOP UDP socket!\n");
 }
 
-TEST_F(SocketThread, AMissingInterfaceLeavesTheBridgeServingAndStopsPromptly) {
+TEST_F(SocketThreadAsRoot, AMissingInterfaceLeavesTheBridgeServingAndStopsPromptly) {
     LogCapture log(2);
-    Endpoint web(ports.bridgeReply);
-    Endpoint page(0);
+    UdpEndpoint web(ports.bridgeReply);
+    UdpEndpoint page(0);
     start("nosuchif9");
     EXPECT_EQ(firstAnswer(page, ports.bridge, command(9, {0x82, 0x01, 0x06, 0x05, 0xFF}), web),
               reply(9, {0xA0, 0x41, 0xFF}));
@@ -226,7 +178,7 @@ TEST_F(SocketThread, AMissingInterfaceLeavesTheBridgeServingAndStopsPromptly) {
     EXPECT_EQ(log.text(), "Fail to bind to eth0!\nFail to bind to eth0!\nFail to bind to eth0!\n");
 }
 
-TEST_F(SocketThread, StopIsBoundedBySelectPeriod) {
+TEST_F(SocketThreadAsRoot, StopIsBoundedBySelectPeriod) {
     start();
     ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
     const auto before = std::chrono::steady_clock::now();
@@ -234,11 +186,11 @@ TEST_F(SocketThread, StopIsBoundedBySelectPeriod) {
     EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
     EXPECT_FALSE(thread->socketsOpen());
     // The ports are free again.
-    Endpoint rebind(ports.bridge);
-    EXPECT_TRUE(rebind.bound);
+    UdpEndpoint rebind(ports.bridge);
+    EXPECT_TRUE(rebind.bound());
 }
 
-TEST_F(SocketThread, ServesTheSerialInputWhenItIsInUse) {
+TEST_F(SocketThreadAsRoot, ServesTheSerialInputWhenItIsInUse) {
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     std::atomic<int> served{0};

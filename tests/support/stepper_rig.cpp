@@ -1,4 +1,4 @@
-#include "scenario/stepper_rig.h"
+#include "support/stepper_rig.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,9 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-sim::SimSettings StepperRig::quietSettings() {
-    sim::SimSettings s;
-    s.httpPort = 0;
+#include "support/quiet_settings.h"
+
+sim::SimSettings StepperRig::fastSettings() {
+    sim::SimSettings s = quietSettings();
     s.motionSpeed = kSpeed;
     return s;
 }
@@ -52,15 +53,6 @@ void StepperRig::copyOutput() {
 }
 
 bool StepperRig::begin() { return stepper->begin("/dev/spidev32766.0"); }
-
-bool StepperRig::waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 std::string StepperRig::output() {
     std::fflush(stdout);

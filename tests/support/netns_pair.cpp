@@ -1,4 +1,4 @@
-#include "netns_pair.h"
+#include "support/netns_pair.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -58,4 +58,10 @@ bool NetnsPair::inside(const std::string& ns, const std::function<void()>& work)
         if (entered) work();
     }).join();
     return entered;
+}
+
+std::unique_ptr<UdpEndpoint> NetnsPair::udpEndpoint(const std::string& ns, uint16_t port, uint32_t hostOrderAddress) {
+    std::unique_ptr<UdpEndpoint> endpoint;
+    inside(ns, [&] { endpoint = std::make_unique<UdpEndpoint>(port, hostOrderAddress); });
+    return endpoint;
 }

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/udp_endpoint.h"
 
 class NetnsPair {
 public:
@@ -21,6 +24,8 @@ public:
     // Runs `work` on a thread that has entered the namespace (false when it could not);
     // sockets it opens stay in that namespace.
     static bool inside(const std::string& ns, const std::function<void()>& work);
+    // A UDP endpoint whose socket lives in the namespace; null when the namespace could not be entered.
+    static std::unique_ptr<UdpEndpoint> udpEndpoint(const std::string& ns, uint16_t port, uint32_t hostOrderAddress);
 
     std::string camera;      // namespace of the camera
     std::string controller;  // namespace of the controller

@@ -1,8 +1,6 @@
 // A Stepper on the hardware layer against a virtual camera, in-process, with its standard output captured.
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,15 +14,13 @@ class StepperRig {
 public:
     static constexpr double kSpeed = 25.0;
     // HTTP off, mechanics kSpeed times faster than real time.
-    static sim::SimSettings quietSettings();
+    static sim::SimSettings fastSettings();
 
-    explicit StepperRig(const sim::SimSettings& settings = quietSettings(), uint8_t limitCheck = 1,
+    explicit StepperRig(const sim::SimSettings& settings = fastSettings(), uint8_t limitCheck = 1,
                         int32_t limitDegree = 90, float maxSpeedUp = 1.0f);
     ~StepperRig();
 
     bool begin();
-    // Polls every 5 ms until the condition holds or the time is up.
-    bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit);
     // Standard output printed so far (captured while the rig lives).
     std::string output();
     sim::Tmc5041Model& model() { return camera->motion(); }
