@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -265,6 +266,25 @@ TEST_F(ConfigParserTest, UnusableFileKeepsStartingValues) {
 // Outcome of a child's attempt, as its exit status.
 enum ChildResult { kThrewAsExpected = 0, kDidNotThrow = 1, kWrongError = 2 };
 
+// Runs `body` in a child process, which may limit its writes or drop its rights; its result or -1.
+int inChild(const std::function<ChildResult()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(body());
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+ChildResult setValueFails(const std::string& file, const std::string& key, const std::string& value) {
+    try {
+        configParser(file).setValue(key, value);
+    } catch (const std::runtime_error& error) {
+        return std::string(error.what()) == "config.cfg file cannot be opened." ? kThrewAsExpected : kWrongError;
+    }
+    return kDidNotThrow;
+}
+
 TEST_F(ConfigParserTest, FailedWriteLeavesOldFileWhole) {
     const std::string incomplete = "PAN_REVERSE=true\n";
     const std::string complete = replaced(kDefaultFile, "PtzMaxSpeedUp=1.0", "PtzMaxSpeedUp=1.200000");
@@ -272,27 +292,15 @@ TEST_F(ConfigParserTest, FailedWriteLeavesOldFileWhole) {
     writeFile(path, incomplete);
     writeFile(other, complete);
 
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Writes stop after a few bytes, as on a full medium.
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit small{20, 20};
-        ::setrlimit(RLIMIT_FSIZE, &small);
-        const configParser completed(path);
-        try {
-            configParser(other).setValue("PtzMaxSpeedUp", "1.500000");
-        } catch (const std::runtime_error& error) {
-            ::_exit(std::string(error.what()) == "config.cfg file cannot be opened." ? kThrewAsExpected
-                                                                                     : kWrongError);
-        }
-        ::_exit(kDidNotThrow);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), kThrewAsExpected);
+    EXPECT_EQ(inChild([&] {
+                  // Writes stop after a few bytes, as on a full medium.
+                  ::signal(SIGXFSZ, SIG_IGN);
+                  const rlimit small{20, 20};
+                  ::setrlimit(RLIMIT_FSIZE, &small);
+                  const configParser completed(path);
+                  return setValueFails(other, "PtzMaxSpeedUp", "1.500000");
+              }),
+              kThrewAsExpected);
     EXPECT_EQ(readFile(path), incomplete);
     EXPECT_EQ(readFile(other), complete);
     EXPECT_EQ(entriesIn(root), 2u) << "a temporary file was left behind";
@@ -352,25 +360,14 @@ TEST_F(ConfigParserTest, RewriteKeepsTheOldFilesPermissionsAndOwner) {
     ::chmod(shared.c_str(), 0666);
     ::chmod(root.c_str(), 0777);
 
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-            ::setresuid(kNobody, kNobody, kNobody) != 0)
-            ::_exit(kWrongError);
-        const configParser completed(shared);
-        try {
-            configParser(readOnly).setValue("PAN_REVERSE", "false");
-        } catch (const std::runtime_error&) {
-            ::_exit(kThrewAsExpected);
-        }
-        ::_exit(kDidNotThrow);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), kThrewAsExpected);
+    EXPECT_EQ(inChild([&] {
+                  if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                      ::setresuid(kNobody, kNobody, kNobody) != 0)
+                      return kWrongError;
+                  const configParser completed(shared);
+                  return setValueFails(readOnly, "PAN_REVERSE", "false");
+              }),
+              kThrewAsExpected);
     EXPECT_EQ(readFile(readOnly), incomplete);
     EXPECT_EQ(modeOf(readOnly), 0444u);
     EXPECT_NE(readFile(shared).find("TILT_REVERSE=false\n"), std::string::npos) << "not completed";
