@@ -30,9 +30,12 @@ int64_t HeadMechanics::move(int axis, int64_t delta) {
 }
 
 HeadMechanics::Inputs HeadMechanics::inputs(int axis) const {
+    using Broken = HeadGeometry::Broken;
     const int64_t p = axes[static_cast<size_t>(axis)].position;
-    if (axis == kPan) return {p <= fine(shape.panLeft), p >= fine(shape.panRight)};
-    const bool closed = p >= fine(shape.tiltUp);
+    if (axis == kPan)
+        return {shape.broken != Broken::panLeft && p <= fine(shape.panLeft),
+                shape.broken != Broken::panRight && p >= fine(shape.panRight)};
+    const bool closed = shape.broken != Broken::tilt && p >= fine(shape.tiltUp);
     return {shape.oldTiltWiring && closed, closed};
 }
 

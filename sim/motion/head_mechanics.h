@@ -15,6 +15,8 @@ struct HeadGeometry {
     bool oldTiltWiring = false;  // PTZSIM_TILT_WIRING=old: the tilt switch drives both inputs
     int32_t endMargin = 80000;   // hard end this far past each switch
     int32_t tiltBelow = 600000;  // tilt travel below its switch
+    // PTZSIM_BROKEN_SWITCH: a switch that never closes (its wire cut).
+    enum class Broken { none, panLeft, panRight, tilt } broken = Broken::none;
 };
 
 class HeadMechanics {

@@ -49,6 +49,18 @@ void readMotionEnvironment(HeadGeometry& head, double& speed) {
         if (wiring != "old" && wiring != "new") bad("PTZSIM_TILT_WIRING", "must be old or new");
         head.oldTiltWiring = wiring == "old";
     }
+    if (const char* text = env("PTZSIM_BROKEN_SWITCH")) {
+        const std::string which = text;
+        using Broken = HeadGeometry::Broken;
+        if (which == "pan_left")
+            head.broken = Broken::panLeft;
+        else if (which == "pan_right")
+            head.broken = Broken::panRight;
+        else if (which == "tilt")
+            head.broken = Broken::tilt;
+        else
+            bad("PTZSIM_BROKEN_SWITCH", "must be pan_left, pan_right or tilt");
+    }
     if (const char* text = env("PTZSIM_SPEED")) {
         char* stop = nullptr;
         const double value = std::strtod(text, &stop);

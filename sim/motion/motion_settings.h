@@ -1,4 +1,5 @@
-// The head's simulation settings from PTZSIM_PAN_SWITCHES, PTZSIM_TILT_SWITCH, PTZSIM_TILT_WIRING, PTZSIM_SPEED.
+// The head's simulation settings from PTZSIM_PAN_SWITCHES, PTZSIM_TILT_SWITCH, PTZSIM_TILT_WIRING,
+// PTZSIM_BROKEN_SWITCH, PTZSIM_SPEED.
 #pragma once
 
 #include "sim/motion/head_mechanics.h"

@@ -74,6 +74,8 @@ public:
     std::atomic<int8_t> multiport_mode{0};
     std::atomic<uint8_t> servo_flags{0};
     int32_t pan_search_pos = 0, pan_search_neg = 0;
+    // Set by the homing thread when an axis found no switch over its whole search.
+    bool search_given_up = false;
 
 private:
     // The ramp a move restores after a stop (which clears V1) and homing leaves behind.
@@ -101,6 +103,8 @@ private:
     // homing and control parts
     bool homePan(uint32_t status);
     bool homeTilt();
+    bool searchEndedWithoutSwitch(int axis, uint32_t status) const;
+    bool giveUpSearch(int axis);
     void pollSwitchesClear(int motor);
     void controlEscape();
     void controlTiltBoth(uint32_t status, int32_t position);

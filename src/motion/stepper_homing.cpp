@@ -159,8 +159,12 @@ void Stepper::limitStart() {
         if (!tiltDone && (tiltDone = homeAxisStep(kTilt))) logAt(5, "Tilt finished\n");
     }
     hw->disable_irq(kMotionIrq);
-    limit_state = 1;
-    say("Successfully initialized");
+    if (search_given_up) {
+        limit_state = 0;  // the limits found stand, the switch stops stay armed
+    } else {
+        limit_state = 1;
+        say("Successfully initialized");
+    }
     if (stop_flag) return;
     writeRegister(reg(kTilt, IHOLD_IRUN), kTiltCurrentDefault);
     startControlThread();
@@ -178,9 +182,44 @@ bool Stepper::homeAxisStep(int axis) {
         logAt(5, pan ? "PAN_MOTOR target_Position\n" : "TILT_MOTOR target_Position\n");
         return true;
     }
+    if (searchEndedWithoutSwitch(axis, status)) return giveUpSearch(axis);
     if ((status & ramp_stat::kLeftHit) != ramp_stat::kLeftHit && (status & ramp_stat::kRightHit) != ramp_stat::kRightHit)
         return false;
     return pan ? homePan(status) : homeTilt();
+}
+
+// Each search move spans the axis's whole travel at homing speed: reaching its end with no
+// switch means the switch is broken, and driving on would only push against the hard end.
+bool Stepper::searchEndedWithoutSwitch(int axis, uint32_t status) const {
+    (void)axis;
+    return (status & ramp_stat::position_reached) != 0 && (status & ramp_stat::kSwitchActivity) == 0;
+}
+
+// Limits around where the axis stands: the end it searched for is here, the rest of the
+// travel lies the other way. The switches stay armed, so a working one still stops the head.
+bool Stepper::giveUpSearch(int axis) {
+    stop(axis);
+    search_given_up = true;
+    const int32_t here = readPosition(axis);
+    if (axis == kPan) {
+        if (pan_left == 0) {
+            pan_left = here;
+            pan_right = here + pan_search_pos;
+        } else {
+            pan_right = here;
+        }
+        pan_center = pan_left + (pan_right - pan_left) / 2;
+        logAt(2, "Pan homing: no %s switch within %d microsteps, limits fixed at %d..%d\n",
+              here == pan_left.load() ? "left" : "right", pan_search_pos, pan_left.load(), pan_right.load());
+    } else {
+        tilt_up = here;
+        tilt_down = here - kTiltUp;
+        tilt_center = here - (kTiltUp - kTiltHome);
+        logAt(2, "Tilt homing: no switch within %d microsteps, limits fixed at %d..%d\n", kTiltTravel,
+              tilt_down.load(), tilt_up.load());
+    }
+    slowRamps(axis);
+    return true;
 }
 
 void Stepper::pollSwitchesClear(int motor) {

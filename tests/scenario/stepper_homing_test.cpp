@@ -1,6 +1,10 @@
 // The motion stack homing the simulated head: both tilt wirings, a start on a switch, fixed limits.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+
+#include "support/log_capture.h"
 #include "support/stepper_rig.h"
 #include "support/wait_for.h"
 
@@ -80,3 +84,38 @@ const HomingCase kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Head, Homing, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<HomingCase>& i) { return std::string(i.param.name); });
 }  // namespace
+
+// A switch that never closes ends its axis's search at the search's end, not against the hard end
+// for ever: the axis gets fixed limits around where it stands, the stops stay armed, the other homes.
+TEST(HomingBrokenSwitch, EndsTheSearchWithFixedLimitsAroundTheHead) {
+    using Broken = sim::HeadGeometry::Broken;
+    const struct {
+        Broken broken;
+        const char* message;
+    } cases[] = {{Broken::panLeft, "Pan homing: no left switch"},
+                 {Broken::panRight, "Pan homing: no right switch"},
+                 {Broken::tilt, "Tilt homing: no switch"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        sim::SimSettings settings = StepperRig::fastSettings();
+        settings.head.broken = c.broken;
+        LogCapture log(2);
+        StepperRig rig(settings);
+        ASSERT_TRUE(rig.begin());
+        ASSERT_TRUE(waitFor([&] { return rig.stepper->limit_state == 0; }, 40s));
+        EXPECT_NE(log.text().find(c.message), std::string::npos) << log.text();
+        auto& s = *rig.stepper;
+        const bool panBroken = c.broken != Broken::tilt;
+        for (const auto& [axis, low, high] : {std::tuple{1, s.pan_left.load(), s.pan_right.load()},
+                                             std::tuple{0, s.tilt_down.load(), s.tilt_up.load()}}) {
+            const auto position = static_cast<int32_t>(rig.model().peek(axis == 1 ? 0x41 : 0x21));
+            EXPECT_LE(low, position) << axis;
+            EXPECT_GE(high, position) << axis;
+            EXPECT_LT(low, high) << axis;
+            EXPECT_EQ(rig.model().peek(axis == 1 ? 0x54 : 0x34) & 3u, 3u) << "stops disarmed on " << axis;
+        }
+        // The working axis homed as usual.
+        EXPECT_EQ(panBroken ? s.tilt_down.load() : s.pan_left.load(), 1);
+        EXPECT_EQ(rig.output().find("Successfully initialized"), std::string::npos);
+    }
+}
