@@ -58,18 +58,23 @@ public:
             uint8_t buffer[visca::kMaxDatagram];
             const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
             if (n <= 0) return;
-            received.assign(buffer, buffer + n);
+            datagram.assign(buffer, buffer + n);
             const sockaddr_in web = loopback(replyPort);
             auto send = [&](const visca::Bytes& datagram) {
                 sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&web), sizeof web);
             };
-            send(visca::frame(visca::kTypeReply, visca::sequenceNumber(received) + 1000, visca::completionPayload(2)));
-            for (const auto& answer : answers) send(visca::replyTo(received, answer));
+            send(visca::frame(visca::kTypeReply, visca::sequenceNumber(datagram) + 1000, visca::completionPayload(2)));
+            for (const auto& answer : answers) send(visca::replyTo(datagram, answer));
         });
     }
-    visca::Bytes received;
+    // The datagram the camera took, once it has answered.
+    visca::Bytes received() {
+        if (serving.joinable()) serving.join();
+        return datagram;
+    }
 
 private:
+    visca::Bytes datagram;
     std::vector<visca::Bytes> answers;
     int fd;
     std::thread serving;
@@ -99,9 +104,9 @@ TEST_F(DashboardRoutes, CommandIsFramedForTheBridgeAndAnsweredWithItsAckAndCompl
     const auto reply = httpPost(httpPort, "/visca", "82 01 06 01 0a 0A 02 03 FF");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "A0 41 FF\nA0 51 FF\n");  // the stale completion is not among them
-    const visca::Bytes expected = visca::frame(visca::kTypeCommand, visca::sequenceNumber(camera.received),
+    const visca::Bytes expected = visca::frame(visca::kTypeCommand, visca::sequenceNumber(camera.received()),
                                                visca::Bytes{0x82, 0x01, 0x06, 0x01, 0x0A, 0x0A, 0x02, 0x03, 0xFF});
-    EXPECT_EQ(camera.received, expected);
+    EXPECT_EQ(camera.received(), expected);
 }
 
 TEST_F(DashboardRoutes, InquiryIsFramedAsOneAndItsAnswerEndsTheExchange) {
@@ -111,8 +116,8 @@ TEST_F(DashboardRoutes, InquiryIsFramedAsOneAndItsAnswerEndsTheExchange) {
     const auto reply = httpPost(httpPort, "/visca", "8209 0400 ff");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "A0 50 02 FF\n");
-    ASSERT_GE(camera.received.size(), visca::kHeaderBytes);
-    EXPECT_EQ(visca::payloadType(camera.received), visca::kTypeInquiry);
+    ASSERT_GE(camera.received().size(), visca::kHeaderBytes);
+    EXPECT_EQ(visca::payloadType(camera.received()), visca::kTypeInquiry);
 }
 
 TEST_F(DashboardRoutes, RefusesWhatIsNotOneViscaMessageAndSendsNothing) {
@@ -125,7 +130,7 @@ TEST_F(DashboardRoutes, RefusesWhatIsNotOneViscaMessageAndSendsNothing) {
     }
     camera.answerOnce(replyPort);
     httpPost(httpPort, "/visca", "82 01 06 04 FF");  // the first datagram the camera sees is this one
-    EXPECT_EQ(camera.received.size(), visca::kHeaderBytes + 5);
+    EXPECT_EQ(camera.received().size(), visca::kHeaderBytes + 5);
 }
 
 TEST_F(DashboardRoutes, SilentBridgeOrBusyReplyPortIsAnErrorNotAnEmptySuccess) {
