@@ -6,7 +6,8 @@
 set -eu
 
 packages="cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-libcpp-httplib-dev nlohmann-json3-dev librapidxml-dev libavcodec-dev libavutil-dev"
+libcpp-httplib-dev nlohmann-json3-dev librapidxml-dev libavcodec-dev libavutil-dev
+chromium nodejs"
 for extra in "$@"; do
     case "$extra" in
         cross) packages="$packages g++-arm-linux-gnueabihf qemu-user" ;;
@@ -19,6 +20,8 @@ missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
+# Some builds of nodejs carry npm themselves; the browser test installs its driver with it.
+command -v npm >/dev/null || missing="$missing npm"
 [ -z "$missing" ] && exit 0
 
 sudo=""

@@ -4,9 +4,11 @@
 
 #include "app/entry.h"
 #include "platform/signal_watcher.h"
+#include "sim/app/network_interface.h"
 #include "sim/app/virtual_camera.h"
 
 int main(int argc, char** argv) {
+    sim::chooseNetworkInterface();  // before any thread starts: setenv is not thread-safe
     SignalWatcher::block();  // the models' threads start here, before the entry's signal thread
     try {
         sim::VirtualCamera camera(sim::SimSettings::fromEnvironment());

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/http/compress_routes.h"
+#include "sim/http/dashboard_routes.h"
 #include "sim/http/input_routes.h"
 #include "sim/http/ndi_routes.h"
 #include "sim/media/input_format.h"
@@ -83,6 +84,7 @@ void VirtualCamera::publishState() {
     addInputRoutes(stateApi, source);
     addNdiRoutes(stateApi, simPlatform->ndiStandIn());
     addCompressRoutes(stateApi, encoderCores, simPlatform->ndiStandIn(), *captureEngines);
+    addDashboardRoutes(stateApi);
 }
 
 VirtualCamera::~VirtualCamera() {

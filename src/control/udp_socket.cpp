@@ -3,7 +3,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <stdexcept>
+
+#include "base/log.h"
 
 namespace {
 int newSocket() {
@@ -17,8 +21,19 @@ bool bindTo(int fd, uint32_t address, uint16_t port) {
     return bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
 }
 
+// Every socket is retried while it fails, so the lack of rights is explained once only.
+void explainMissingRights() {
+    static std::atomic<bool> explained{false};
+    if (explained.exchange(true)) return;
+    logAt(2, "Binding a socket to a network device needs CAP_NET_RAW: run as root, or grant it once with "
+             "'setcap cap_net_raw+ep <binary>'\n");
+}
+
 bool bindToDevice(int fd, const std::string& device) {
-    return setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(), static_cast<socklen_t>(device.size())) == 0;
+    if (setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(), static_cast<socklen_t>(device.size())) == 0)
+        return true;
+    if (errno == EPERM) explainMissingRights();
+    return false;
 }
 }  // namespace
 

@@ -44,7 +44,7 @@ public:
 };
 
 std::map<std::string, std::string> simEnv(const ScratchRoot& root) {
-    return {{"PTZCAM_ROOT", root.path}, {"PTZSIM_HTTP", "0"}};
+    return {{"PTZCAM_ROOT", root.path}, {"PTZSIM_HTTP", "0"}, {"PTZCAM_IFACE", "lo"}};
 }
 }  // namespace
 
@@ -144,6 +144,7 @@ TEST(Entry, VirtualCameraMakesAndRemovesItsOwnRoot) {
     ASSERT_NE(at, std::string::npos) << r.err;
     const std::string path = r.err.substr(at + marker.size(), r.err.find('\n', at) - at - marker.size());
     EXPECT_FALSE(fs::exists(path)) << path;
+    EXPECT_NE(r.err.find("ptzcam-sim: serving VISCA on interface "), std::string::npos) << "PTZCAM_IFACE unset";
 }
 
 TEST(Entry, VirtualCameraServesItsStateAsJson) {

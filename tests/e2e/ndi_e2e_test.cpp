@@ -73,8 +73,9 @@ TEST(NdiE2e, VirtualCameraAnnouncesPtzAndTakesReceiverMetadataAndTally) {
 
 TEST(NdiE2e, VirtualCameraWithoutNdiRuntimeStopsWithTheMessage) {
     Scratch root;
-    const auto r = runProcess(PTZCAM_SIM_BINARY, {}, {{"PTZCAM_ROOT", root.path}, {"PTZSIM_HTTP", "0"}, {"PTZSIM_NDI", "0"}},
-                              "exit\n");
+    const auto r = runProcess(
+        PTZCAM_SIM_BINARY, {},
+        {{"PTZCAM_ROOT", root.path}, {"PTZSIM_HTTP", "0"}, {"PTZSIM_NDI", "0"}, {"PTZCAM_IFACE", "lo"}}, "exit\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Cannot run NDI!\n");
 }

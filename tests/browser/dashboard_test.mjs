@@ -1,0 +1,147 @@
+// The virtual camera's page in a real browser: the preview shows the colour bars at ten
+// images a second or more, the head moves through the firmware while a button is held,
+// the lamp lights, and the presets, zoom, input and tally controls reach the camera.
+//   node dashboard_test.mjs <ptzcam-sim> <screenshot.png>
+import { spawn } from "node:child_process";
+import { mkdtempSync, rmSync } from "node:fs";
+import { createServer } from "node:net";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import assert from "node:assert/strict";
+import { chromium } from "playwright-core";
+
+const [simBinary, screenshotPath] = process.argv.slice(2);
+const CHROMIUM_ARGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+  "--disable-background-networking", "--disable-component-update", "--disable-sync"];
+const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
+
+function freePort() {
+  return new Promise((resolve) => {
+    const server = createServer().listen(0, "127.0.0.1", () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+async function until(what, condition, limitMs) {
+  const deadline = Date.now() + limitMs;
+  for (;;) {
+    const value = await condition().catch(() => undefined);
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error("timed out waiting for " + what);
+    await sleep(100);
+  }
+}
+
+// The colours under the page's pixels at the given fractions of an element's screenshot,
+// decoded by the browser itself.
+async function pixelsOf(page, selector, points) {
+  const png = await page.locator(selector).screenshot();
+  return page.evaluate(async ({ data, points }) => {
+    const image = new Image();
+    image.src = "data:image/png;base64," + data;
+    await image.decode();
+    const canvas = new OffscreenCanvas(image.width, image.height);
+    const context = canvas.getContext("2d");
+    context.drawImage(image, 0, 0);
+    return points.map(([fx, fy]) =>
+      Array.from(context.getImageData(Math.floor(fx * image.width), Math.floor(fy * image.height), 1, 1).data.slice(0, 3)));
+  }, { data: png.toString("base64"), points });
+}
+
+// 75 % bars: which of red, green, blue are lit, left to right.
+const BARS = ["111", "110", "011", "010", "101", "100", "001"];
+const litChannels = (rgb) => rgb.map((c) => (c > 127 ? "1" : "0")).join("");
+
+const port = await freePort();
+const camera = spawn(simBinary, [], {
+  env: { ...process.env, PTZSIM_HTTP: String(port), PTZCAM_IFACE: "lo", PTZSIM_SPEED: "8", PTZSIM_INPUT: "720p50" },
+  stdio: ["pipe", "ignore", "inherit"],
+});
+const cameraExit = new Promise((done) => camera.on("exit", (code, signal) => done({ code, signal })));
+const base = `http://127.0.0.1:${port}`;
+const state = async () => (await fetch(base + "/state")).json();
+const profile = mkdtempSync(join(tmpdir(), "ptzcam-browser-"));
+let context;
+
+try {
+  await until("the head to be homed", async () => (await state()).ptz?.limit_state === 1, 60000);
+  context = await chromium.launchPersistentContext(profile, {
+    executablePath: "/usr/bin/chromium", headless: true, args: CHROMIUM_ARGS, viewport: { width: 1360, height: 900 },
+  });
+  const page = context.pages()[0] ?? (await context.newPage());
+  const pageErrors = [];
+  page.on("pageerror", (error) => pageErrors.push(error.message));
+  page.on("console", (message) => { if (message.type() === "error") pageErrors.push(message.text()); });
+  await page.goto(base + "/");
+
+  // The preview: ten images a second or more, showing the bars.
+  const rate = await until("ten preview images a second", async () => {
+    const shown = Number(await page.locator("#rate").textContent());
+    return shown >= 10 ? shown : undefined;
+  }, 20000);
+  console.log(`preview: ${rate} images/s`);
+  const bars = await pixelsOf(page, "#preview", BARS.map((_, i) => [(i + 0.5) / 7, 0.3]));
+  assert.deepEqual(bars.map(litChannels), BARS, "colour bars expected, got " + JSON.stringify(bars));
+
+  // Press and hold right: the firmware moves the head right and stops it on release.
+  const before = (await state()).pan.angle_deg;
+  const right = page.locator('.pad button[data-pan="1"][data-tilt="0"]');
+  await right.hover();
+  await page.mouse.down();
+  await sleep(1500);
+  const moving = (await state()).pan;
+  await page.mouse.up();
+  assert.notEqual(moving.vactual, 0, "the pan motor runs while the button is held");
+  const stopped = await until("the pan motor to stop", async () => {
+    const pan = (await state()).pan;
+    return pan.vactual === 0 ? pan : undefined;
+  }, 10000);
+  assert.ok(stopped.angle_deg > before + 1, `pan moved right: ${before} -> ${stopped.angle_deg}`);
+  await until("the page to show the new pan angle", async () =>
+    Number(await page.locator("#pan").textContent()) === Number(stopped.angle_deg.toFixed(1)), 3000);
+
+  // The lamp: VISCA tally on lights it red through the firmware (off darkens it, at the end).
+  await page.click("#tallyOn");
+  await until("the lamp register to be on", async () => (await state()).fpga.lamp === 1, 5000);
+  await until("the page to show it", async () => (await page.locator("#lamp").getAttribute("data-code")) === "1", 3000);
+  const [lit] = await pixelsOf(page, "#lamp", [[0.5, 0.5]]);
+  assert.ok(lit[0] > 200 && lit[1] < 80 && lit[2] < 80, "lamp lit red: " + lit);
+
+  // Receivers' tally and input format go to the simulated world.
+  await page.check("#program");
+  await until("the receivers' program tally", async () => (await state()).ndi.tally.program === true, 3000);
+  await page.selectOption("#inputFormat", "1080p50");
+  await until("the source to change", async () => (await state()).input === "1080p50", 3000);
+
+  // Presets and zoom reach the firmware through the bridge and complete.
+  for (const control of ["#save3", "#recall3"]) {
+    await page.click(control);
+    await until(control + " to complete", async () => /A0 41 FF \| A0 51 FF/.test(await page.locator("#reply").textContent()), 3000);
+    await page.locator("#reply").evaluate((element) => { element.textContent = ""; });
+  }
+  await page.locator("#zoomPosition").fill("8192");
+  await until("the zoom position to complete", async () => /82 01 04 47 02 00 00 00 ff\n200 A0 41 FF \| A0 51 FF/.test(
+    await page.locator("#reply").textContent()), 3000);
+
+  // Keys the camera does not report yet show a dash; those it reports show their value.
+  const latest = await state();
+  for (const [selector, value] of [["#zoom", latest.zoom?.position], ["#power", latest.camera?.power]])
+    assert.equal(await page.locator(selector).textContent(), value === undefined ? "\u2014" : String(value), selector);
+
+  await page.screenshot({ path: screenshotPath });
+  await page.click("#tallyOff");
+  await until("the page to show the lamp off", async () => (await page.locator("#lamp").getAttribute("data-code")) === "2", 5000);
+  const [dark] = await pixelsOf(page, "#lamp", [[0.5, 0.5]]);
+  assert.ok(Math.max(...dark) < 90, "lamp dark: " + dark);
+  assert.deepEqual(pageErrors, [], "the page ran without errors");
+  console.log("browser test passed; screenshot " + screenshotPath);
+} finally {
+  if (context) await context.close();
+  rmSync(profile, { recursive: true, force: true });
+  camera.stdin.end("exit\n");
+  const timer = setTimeout(() => camera.kill("SIGKILL"), 10000);
+  await cameraExit;
+  clearTimeout(timer);
+}
