@@ -5,15 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/http/body_text.h"
+
 namespace sim {
 
 namespace {
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 std::string littleEndian(const std::vector<int32_t>& samples) {
     std::string bytes;
     bytes.reserve(samples.size() * 4);
@@ -47,13 +43,13 @@ StateApi::Reply latestAudio(const std::shared_ptr<NdiStandIn>& ndi) {
 void addAudioRoutes(StateApi& api, std::shared_ptr<AudioBlock> block, std::shared_ptr<NdiStandIn> ndi) {
     api.addReporter([block](nlohmann::json& state) { block->report(state); });
     api.addPost("/audio", [block](const StateApi::Params&, const std::string& body, std::string& reply) {
-        const auto rate = AudioBlock::parseRate(trimmed(body));
+        const auto rate = AudioBlock::parseRate(trimmedBody(body));
         if (!rate) {
             reply = "audio rate must be 48000, 44100, 32000, 96000 or none\n";
             return 400;
         }
         block->setRate(*rate);
-        reply = trimmed(body) + "\n";
+        reply = trimmedBody(body) + "\n";
         return 200;
     });
     api.addGet("/ndi/audio", [ndi] { return latestAudio(ndi); });
