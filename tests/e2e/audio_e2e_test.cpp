@@ -42,10 +42,7 @@ TEST(AudioE2e, EntrySendsTheInputAtItsRateAndStopsAudioBeforeTheSender) {
     });
     EXPECT_EQ(s["audio"]["rate"], 44100) << s.dump();
     EXPECT_EQ(s["ndi"]["audio"]["sample_rate"], 44100);
-    EXPECT_EQ(s["ndi"]["audio"]["samples"], 768);
-    EXPECT_EQ(s["ndi"]["audio"]["channels"], 2);
     EXPECT_EQ(s["audio"]["drops"], 0);
-    EXPECT_EQ(httpGet(port, "/ndi/audio").size(), 768u * 2 * 4);
 
     EXPECT_EQ(httpPost(port, "/audio", "96000\n").status, 200);
     EXPECT_EQ(httpPost(port, "/audio", "22050").status, 400);
@@ -68,9 +65,9 @@ TEST(AudioE2e, EntrySendsTheInputAtItsRateAndStopsAudioBeforeTheSender) {
 TEST(AudioE2e, OptionXLeavesAudioOut) {
     const int port = freeLoopbackPort();
     ChildProcess sim(PTZCAM_SIM_BINARY, {"-X", "-x", "-p", "-p"}, {{"PTZCAM_ROOT", ""}, {"PTZSIM_HTTP", std::to_string(port)}});
-    auto s = stateWhen(port, [](const nlohmann::json& j) { return j["ndi"]["sender_live"] == true; });
+    stateWhen(port, [](const nlohmann::json& j) { return j["ndi"]["sender_live"] == true; });
     std::this_thread::sleep_for(200ms);  // a dozen buffers' time at 48 kHz
-    s = state(port);
+    const auto s = state(port);
     EXPECT_EQ(s["ndi"]["audio_frames"], 0);
     EXPECT_EQ(s["audio"]["buffers"], 0) << "nobody gave the block a buffer";
     EXPECT_FALSE(s["audio"].contains("rate"));

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <numbers>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -31,7 +32,7 @@ using AudioSend = sim::NdiSendTap::AudioSend;
 namespace {
 constexpr double kToneHz = 1000.0;
 constexpr double kToneDbfs = -20.0;
-constexpr double kFullScale = 2147483648.0;
+constexpr double kFullScale = 2147483648.0;  // the 32-bit peak
 
 sim::SimSettings quiet(int audioRate, int httpPort) {
     sim::SimSettings s;
@@ -76,84 +77,60 @@ struct Rig {
     std::shared_ptr<audio_capture> capture;
 };
 
-// Channel 0 of a frame; both channels carry the same tone.
-std::vector<double> channel0(const AudioSend& send) {
-    std::vector<double> out;
-    for (size_t i = 0; i < send.samples.size(); i += 2) out.push_back(send.samples[i]);
-    return out;
-}
-
-// A sine obeys x[n+1] = 2 cos(w) x[n] - x[n-1]; a lost or repeated sample breaks that.
-bool followsSine(double before, double at, double after, double w) {
-    return std::abs(after - (2 * std::cos(w) * at - before)) < 1e-5 * kFullScale;
-}
-
-struct ToneFound {
-    double hz = 0, dbfs = -200;
-    int brokenInside = 0;    // samples inside a frame that do not follow the sine
-    int brokenJunctions = 0; // frame boundaries where samples were lost or repeated
-};
-
-// The frequency (least squares on the sine recurrence), the level and the continuity of the tone
-// in a run of frames, all read at the rate the frames carry.
-ToneFound analyse(const std::vector<AudioSend>& sends) {
-    ToneFound found;
-    double cross = 0, square = 0, energy = 0;
-    size_t count = 0;
-    std::vector<double> previous;
-    for (const auto& send : sends) {
-        const double w = 2 * std::numbers::pi * kToneHz / send.frame.sample_rate;
-        const auto x = channel0(send);
-        for (size_t n = 1; n + 1 < x.size(); ++n) {
-            cross += (x[n + 1] + x[n - 1]) * x[n];
-            square += 2 * x[n] * x[n];
-            if (!followsSine(x[n - 1], x[n], x[n + 1], w)) ++found.brokenInside;
-        }
-        if (previous.size() >= 2 && x.size() >= 2 &&
-            (!followsSine(previous[previous.size() - 2], previous.back(), x[0], w) ||
-             !followsSine(previous.back(), x[0], x[1], w)))
-            ++found.brokenJunctions;
-        for (double v : x) energy += v * v;
-        count += x.size();
-        previous = x;
-    }
-    if (square > 0 && !sends.empty())
-        found.hz = std::acos(cross / square) * sends.back().frame.sample_rate / (2 * std::numbers::pi);
-    if (count > 0) found.dbfs = 20 * std::log10(std::sqrt(2 * energy / double(count)) / kFullScale);
-    return found;
-}
-
-// Checks a run of sent frames at one rate: descriptors, tone, continuity and timecodes.
+// Checks a run of sent frames at one rate: descriptors, the tone, its continuity, the timecodes.
 void expectContinuousTone(const std::vector<AudioSend>& sends, int rate, uint64_t overruns, const hardware& hw) {
     ASSERT_GE(sends.size(), 2u);
     const auto area = hw.layout().get_area(3);
-    const auto* first = static_cast<const uint8_t*>(hw.host_address(area.offset));
+    const auto* first = static_cast<const int32_t*>(hw.host_address(area.offset));
+    std::vector<double> x;    // channel 0 of every frame, in order
+    std::vector<size_t> starts;  // where each frame begins in x
     for (const auto& s : sends) {
         EXPECT_EQ(s.frame.sample_rate, rate);
         EXPECT_EQ(s.frame.no_channels, 2);
         EXPECT_EQ(s.frame.no_samples, 768);
         EXPECT_EQ(s.frame.reference_level, 20);
-        const auto* data = reinterpret_cast<const uint8_t*>(s.frame.p_data);
-        EXPECT_TRUE(data >= first && data + 768 * 8 <= first + area.size) << "the buffer lies in area 3";
-        for (size_t i = 0; i + 1 < s.samples.size(); i += 2) ASSERT_EQ(s.samples[i], s.samples[i + 1]);
+        EXPECT_TRUE(s.frame.p_data >= first && s.frame.p_data + 768 * 2 <= first + area.size / 4) << "in area 3";
+        starts.push_back(x.size());
+        for (size_t i = 0; i + 1 < s.samples.size(); i += 2) {
+            ASSERT_EQ(s.samples[i], s.samples[i + 1]);
+            x.push_back(s.samples[i]);
+        }
     }
-    const ToneFound tone = analyse(sends);
-    EXPECT_NEAR(tone.hz, kToneHz, 0.5);
-    EXPECT_NEAR(tone.dbfs, kToneDbfs, 0.05);
-    EXPECT_EQ(tone.brokenInside, 0);
-    // Only buffers the block had to fill with nothing waiting (a late capture thread) lose samples.
-    EXPECT_LE(uint64_t(tone.brokenJunctions), overruns);
+    // A sine obeys x[n+1] = 2 cos(w) x[n] - x[n-1]: a lost or repeated sample breaks it at a boundary.
+    const double w = 2 * std::numbers::pi * kToneHz / rate;
+    std::set<size_t> broken;
+    double energy = 0, rising = 0;
+    for (size_t n = 1; n + 1 < x.size(); ++n) {
+        energy += x[n] * x[n];
+        rising += x[n - 1] < 0 && x[n] >= 0;
+        if (std::abs(x[n + 1] - (2 * std::cos(w) * x[n] - x[n - 1])) < 1e-5 * kFullScale) continue;
+        const auto isStart = [&](size_t i) { return std::binary_search(starts.begin(), starts.end(), i); };
+        const size_t boundary = isStart(n) ? n : n + 1;
+        ASSERT_TRUE(isStart(boundary)) << "broken inside a frame at sample " << n;
+        broken.insert(boundary);
+    }
+    // Each boundary where samples were lost may add or hide one crossing.
+    const double hzPerCrossing = rate / double(x.size());
+    EXPECT_NEAR(rising * hzPerCrossing, kToneHz, (2 + double(broken.size())) * hzPerCrossing) << "from the crossings";
+    const double peak = std::sqrt(2 * energy / double(x.size() - 2));  // of a sine, from its RMS
+    EXPECT_NEAR(20 * std::log10(peak / kFullScale), kToneDbfs, 0.05);
+    // Only buffers the block filled with nothing waiting (a late capture thread) lose samples.
+    EXPECT_LE(broken.size(), overruns);
 
+    // The longest run of frames without lost samples spans its buffers' duration, give or take the
+    // wake-up delays of its first and last frame (each under a buffer, or samples would be lost).
     const double buffer = 768.0 / rate * 1e7;  // 100 ns units
-    std::vector<double> steps;
-    for (size_t i = 1; i < sends.size(); ++i) steps.push_back(double(sends[i].frame.timecode - sends[i - 1].frame.timecode));
-    for (double step : steps) EXPECT_GT(step, 0) << "timecodes never stand still or run back";
-    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
-    EXPECT_NEAR(steps[steps.size() / 2], buffer, 0.1 * buffer) << "timecodes advance by the buffer duration";
-    if (tone.brokenJunctions == 0) {
-        const double span = double(sends.back().frame.timecode - sends.front().frame.timecode);
-        EXPECT_NEAR(span, buffer * double(sends.size() - 1), buffer) << "no gap and no overlap over the run";
+    size_t runStart = 0, bestStart = 0, bestEnd = 0;
+    for (size_t i = 1; i <= sends.size(); ++i) {
+        const bool last = i == sends.size();
+        EXPECT_TRUE(last || sends[i].frame.timecode > sends[i - 1].frame.timecode) << "timecodes only go forward";
+        if (!last && broken.count(starts[i]) == 0) continue;
+        if (i - runStart > bestEnd - bestStart) bestStart = runStart, bestEnd = i;
+        runStart = i;
     }
+    ASSERT_GE(bestEnd - bestStart, 10u);
+    const double span = double(sends[bestEnd - 1].frame.timecode - sends[bestStart].frame.timecode);
+    EXPECT_NEAR(span, buffer * double(bestEnd - 1 - bestStart), 1.5 * buffer) << "timecodes advance by the buffer";
 }
 
 std::shared_ptr<captured_audio_frame> numberedFrame(int64_t number, std::vector<int32_t>& samples) {
@@ -177,9 +154,7 @@ TEST(AudioPipeline, SendsTheToneContinuouslyAtEveryRate) {
             rig.capture.reset();
             log = capture.text();
         }
-        const auto channelWords = rig.camera.audio().channelWords();
-        EXPECT_EQ(channelWords[0], 0x00000555u);
-        EXPECT_EQ(channelWords[1], 0x01000555u);
+        EXPECT_EQ(rig.camera.audio().channelWords(), (std::array<uint32_t, 2>{0x00000555u, 0x01000555u}));
         EXPECT_EQ(rig.camera.audio().counters().refused, 0u);
         expectContinuousTone(sends, rate, rig.camera.audio().counters().overruns, *rig.hw);
         const std::string progress = log.substr(log.rfind('\n') + 1);  // after the start-up messages
@@ -214,9 +189,6 @@ TEST(AudioPipeline, FollowsARateChangeWhileRunningAndReportsIt) {
     EXPECT_TRUE(waitFor([&] { return rig.audioState()["rate"] == 0; })) << "the tracking thread re-measures";
     tracking.get_audio_rate(rate);
     EXPECT_EQ(rate, 0);
-    const size_t silent = rig.tap->audioSends().size();
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(rig.tap->audioSends().size(), silent) << "no input, no frames";
 }
 
 TEST(AudioPipeline, StopsWithinOneInterruptSliceWithoutAudioAndSendsNothing) {
@@ -229,23 +201,18 @@ TEST(AudioPipeline, StopsWithinOneInterruptSliceWithoutAudioAndSendsNothing) {
 
     const auto t0 = std::chrono::steady_clock::now();
     capture.reset();
-    const auto took = std::chrono::steady_clock::now() - t0;
-    // One 200 ms interrupt wait, plus scheduling on a busy machine.
-    EXPECT_LT(took, 350ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 350ms) << "one 200 ms interrupt wait, and a busy machine";
     EXPECT_FALSE(threadRunning("audcap"));
     EXPECT_TRUE(waitFor([] { return !threadRunning("audcomp"); }, 1000ms)) << "the end marker reached the sender";
     EXPECT_TRUE(rig.tap->audioSends().empty()) << "a buffer that never filled is not sent";
     EXPECT_FALSE(rig.audioState().contains("rate")) << "withdrawn with the capture";
-    const auto t1 = std::chrono::steady_clock::now();
-    sending.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - t1, 100ms);
 }
 
 TEST(AudioCompress, KeepsTheNewestThreeWaitingAndMarksEachDrop) {
     Rig rig(0);
+    std::vector<int32_t> samples(768 * 2);  // outlives the sending thread
     audio_compress sending(rig.hw, rig.sender);
     sending.enable();
-    std::vector<int32_t> samples(768 * 2);
     rig.tap->hold();
     sending.push(numberedFrame(0, samples));
     ASSERT_TRUE(waitFor([&] { return rig.tap->waiting() == 1; })) << "the sending thread is held in the call";
@@ -298,11 +265,9 @@ TEST(AudioPipeline, HttpApiServesTheLatestFrameWithItsDescriptor) {
     EXPECT_EQ(raw->get_header_value("X-Reference-Level"), "20");
     EXPECT_EQ(raw->get_header_value("X-Timecode"), std::to_string(last.frame.timecode));
     ASSERT_EQ(raw->body.size(), last.samples.size() * 4);
-    std::vector<int32_t> samples(last.samples.size());
-    for (size_t i = 0; i < samples.size(); ++i) {
-        uint32_t word = 0;
-        for (int b = 3; b >= 0; --b) word = word << 8 | static_cast<uint8_t>(raw->body[4 * i + size_t(b)]);
-        samples[i] = static_cast<int32_t>(word);
+    for (size_t i = 0; i < last.samples.size(); ++i) {
+        const auto word = static_cast<uint32_t>(last.samples[i]);
+        for (size_t b = 0; b < 4; ++b)
+            ASSERT_EQ(uint8_t(raw->body[4 * i + b]), uint8_t(word >> (8 * b))) << "interleaved, little-endian";
     }
-    EXPECT_EQ(samples, last.samples) << "interleaved, little-endian";
 }
