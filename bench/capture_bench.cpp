@@ -2,8 +2,6 @@
 // and processor time per pair of the "vidcap" thread (and of the model writing the pictures).
 #include <benchmark/benchmark.h>
 
-#include <dirent.h>
-
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -12,25 +10,9 @@
 #include "base/log.h"
 #include "support/pipeline_rig.h"
 #include "support/quiet_settings.h"
+#include "thread_cpu.h"
 
 namespace {
-// Nanoseconds a thread of this process has run, by its name; 0 when no such thread.
-uint64_t threadCpuNs(const std::string& name) {
-    DIR* tasks = opendir("/proc/self/task");
-    if (tasks == nullptr) return 0;
-    uint64_t ns = 0;
-    while (const dirent* entry = readdir(tasks)) {
-        const std::string dir = std::string("/proc/self/task/") + entry->d_name;
-        std::string comm;
-        std::getline(std::ifstream(dir + "/comm"), comm);
-        if (comm != name) continue;
-        std::ifstream(dir + "/schedstat") >> ns;
-        break;
-    }
-    closedir(tasks);
-    return ns;
-}
-
 const char* const kInputs[] = {"1080p59.94", "1080p50", "1080i59.94", "720p60"};
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include "sim/motion/motion_settings.h"
 
+#include "sim/media/audio_block.h"
 #include "sim/media/input_format.h"
 
 #include <cstdlib>
@@ -41,6 +42,11 @@ SimSettings SimSettings::fromEnvironment() {
     if (const char* input = env("PTZSIM_INPUT")) {
         if (!InputFormat::parse(input)) throw std::runtime_error(std::string("ptzcam-sim: unknown PTZSIM_INPUT ") + input);
         s.input = input;
+    }
+    if (const char* rate = env("PTZSIM_AUDIO_RATE")) {
+        const auto hz = AudioBlock::parseRate(rate);
+        if (!hz) throw std::runtime_error("ptzcam-sim: PTZSIM_AUDIO_RATE must be 48000, 44100, 32000, 96000 or none");
+        s.audioRate = *hz;
     }
     readMotionEnvironment(s.head, s.motionSpeed);
     if (s.dtCells == 3) throw std::runtime_error("ptzcam-sim: PTZSIM_DT_CELLS must be 2 or 4");

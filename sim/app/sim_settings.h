@@ -20,6 +20,7 @@ struct SimSettings {
     std::string input = "1080p59.94";  // PTZSIM_INPUT: the source on the HDMI input, or "none"
     bool ndiAvailable = true;          // PTZSIM_NDI=0: the NDI library cannot be initialised
     int encoderCores = 4;              // PTZSIM_CORES: 1, 2 or 4 SpeedHQ encoder cores
+    int audioRate = 48000;             // PTZSIM_AUDIO_RATE: Hz of the audio input, 0 for none
 
     HeadGeometry head;                 // PTZSIM_PAN_SWITCHES, PTZSIM_TILT_SWITCH, PTZSIM_TILT_WIRING
     double motionSpeed = 1.0;          // PTZSIM_SPEED: the head's mechanics run this much faster

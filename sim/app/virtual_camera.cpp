@@ -6,6 +6,7 @@
 //  EncoderCores     block 0, line 0 (ndi_enc)                        UIO         PTZSIM_CORES
 //  CaptureEngines   blocks 512 and 528, lines 1 and 2 (vid_in/pvw_in) UIO        PTZSIM_INPUT, PTZSIM_VIDEO_REGION
 //  TrackingBlock    block 560, line 4 (vid_track)                    UIO         PTZSIM_INPUT
+//  AudioBlock       block 544, line 3 (aud_in), area 3               UIO         PTZSIM_AUDIO_RATE, PTZSIM_PLATFORM_ID
 //  HdmiReceiver     /dev/i2c-1, address 0x48                         i2c-dev     PTZSIM_INPUT
 //  Tmc5041Model     /dev/spidev32766.0, line 5 (ndi_dec)             spidev      PTZSIM_PAN_SWITCHES, PTZSIM_TILT_SWITCH,
 //                                                                                PTZSIM_TILT_WIRING, PTZSIM_SPEED
@@ -16,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/http/audio_routes.h"
 #include "sim/http/compress_routes.h"
 #include "sim/http/dashboard_routes.h"
 #include "sim/http/input_routes.h"
@@ -31,6 +33,8 @@ namespace {
 // as the application does.
 constexpr uint32_t kNoRegionRawSize = 0x20000000;
 uint32_t rawPhysical(const SimSettings& settings) { return settings.videoRegion ? MemoryLayout::kVideoPhysical : 0; }
+// The FPGA of platform 1 sees the processor's memory with bit 31 set.
+uint32_t busBase(const SimSettings& settings) { return settings.fpga.platformId == 1 ? 0x80000000u : 0u; }
 uint32_t rawSize(const SimSettings& settings) {
     return settings.videoRegion ? MemoryLayout::kVideoSize : kNoRegionRawSize;
 }
@@ -50,7 +54,9 @@ VirtualCamera::VirtualCamera(const SimSettings& settings_)
       encoderCores(std::make_shared<EncoderCores>(*fpgaModel, settings.encoderCores, rawWindow.view(),
                                                   reservedWindow.view())),
       motionChip(std::make_shared<Tmc5041Model>(Tmc5041Model::Config{settings.head, settings.motionSpeed},
-                                                fpgaModel)) {
+                                                fpgaModel)),
+      audioBlock(std::make_shared<AudioBlock>(*fpgaModel, reservedWindow.view(), settings.audioRate,
+                                              busBase(settings))) {
     fitModels();
     publishState();
 }
@@ -60,6 +66,7 @@ void VirtualCamera::fitModels() {
     fpgaModel->attach(CaptureEngines::kFullBlock, CaptureEngines::kBlockWords, captureEngines->fullBlock());
     fpgaModel->attach(CaptureEngines::kPreviewBlock, CaptureEngines::kBlockWords, captureEngines->previewBlock());
     fpgaModel->attach(TrackingBlock::kBlock, 1, tracker);
+    fpgaModel->attach(AudioBlock::kBlock, AudioBlock::kWords, audioBlock);
     simPlatform->addDevice("/dev/i2c-1", [chip = hdmiReceiver] {
         return std::make_unique<I2cBusDevice>(std::map<uint16_t, std::shared_ptr<I2cTarget>>{{HdmiReceiver::kAddress, chip}});
     });
@@ -84,6 +91,7 @@ void VirtualCamera::publishState() {
     addInputRoutes(stateApi, source);
     addNdiRoutes(stateApi, simPlatform->ndiStandIn());
     addCompressRoutes(stateApi, encoderCores, simPlatform->ndiStandIn(), *captureEngines);
+    addAudioRoutes(stateApi, audioBlock, simPlatform->ndiStandIn());
     addDashboardRoutes(stateApi);
 }
 
@@ -92,6 +100,7 @@ VirtualCamera::~VirtualCamera() {
     stateApi.stop();
     captureEngines->shutdown();
     encoderCores->shutdown();
+    audioBlock->shutdown();
     motionChip->shutdown();
     fpgaModel->shutdown();
 }

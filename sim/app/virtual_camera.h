@@ -9,6 +9,7 @@
 #include "sim/fpga/fpga_model.h"
 #include "sim/fpga/memory_window.h"
 #include "sim/http/state_api.h"
+#include "sim/media/audio_block.h"
 #include "sim/media/capture_engines.h"
 #include "sim/media/encoder_cores.h"
 #include "sim/media/tracking_block.h"
@@ -41,6 +42,7 @@ public:
     HdmiReceiver& receiver() { return *hdmiReceiver; }
     EncoderCores& encoder() { return *encoderCores; }
     Tmc5041Model& motion() { return *motionChip; }
+    AudioBlock& audio() { return *audioBlock; }
     NdiStandIn& ndi() { return *simPlatform->ndiStandIn(); }
 
 private:
@@ -59,6 +61,7 @@ private:
     std::shared_ptr<HdmiReceiver> hdmiReceiver;
     std::shared_ptr<EncoderCores> encoderCores;
     std::shared_ptr<Tmc5041Model> motionChip;
+    std::shared_ptr<AudioBlock> audioBlock;
 };
 
 }  // namespace sim

@@ -2,21 +2,14 @@
 
 #include <string>
 
+#include "sim/http/body_text.h"
 #include "sim/media/input_format.h"
 
 namespace sim {
 
-namespace {
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-}  // namespace
-
 void addInputRoutes(StateApi& api, VideoInput& source) {
     api.addPost("/input", [&source](const StateApi::Params&, const std::string& body, std::string& reply) {
-        const auto format = InputFormat::parse(trimmed(body));
+        const auto format = InputFormat::parse(trimmedBody(body));
         if (!format) {
             reply = "unknown input format\n";
             return 400;

@@ -5,6 +5,13 @@
 
 namespace sim {
 
+namespace {
+int64_t steadyNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
 class NdiSendTap::Library : public platform::NdiLibrary {
 public:
     Library(NdiSendTap& tap, std::shared_ptr<platform::NdiLibrary> inner) : tap(tap), inner(std::move(inner)) {}
@@ -30,6 +37,7 @@ public:
     }
     void NDIlib_util_send_send_audio_interleaved_32s(ndi::send_instance instance,
                                                      const ndi::audio_frame_interleaved_32s* frame) override {
+        tap.pass(*frame);
         inner->NDIlib_util_send_send_audio_interleaved_32s(instance, frame);
     }
     ndi::frame_type NDIlib_send_capture(ndi::send_instance instance, ndi::metadata_frame* metadata,
@@ -88,14 +96,31 @@ std::vector<NdiSendTap::Send> NdiSendTap::sends() const {
     return log;
 }
 
-void NdiSendTap::pass(const ndi::video_frame_v2& frame) {
-    std::unique_lock lock(mutex);
+std::vector<NdiSendTap::AudioSend> NdiSendTap::audioSends() const {
+    std::lock_guard lock(mutex);
+    return {audioLog.begin(), audioLog.end()};
+}
+
+void NdiSendTap::waitAtDoor(std::unique_lock<std::mutex>& lock) {
     ++atDoor;
     opened.wait(lock, [this] { return !held; });
     --atDoor;
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    log.push_back({frame.FourCC, frame.timecode, std::chrono::duration_cast<std::chrono::nanoseconds>(now).count(),
-                   frame.data_size_in_bytes});
+}
+
+void NdiSendTap::pass(const ndi::video_frame_v2& frame) {
+    std::unique_lock lock(mutex);
+    waitAtDoor(lock);
+    log.push_back({frame.FourCC, frame.timecode, steadyNanos(), frame.data_size_in_bytes});
+}
+
+void NdiSendTap::pass(const ndi::audio_frame_interleaved_32s& frame) {
+    std::unique_lock lock(mutex);
+    waitAtDoor(lock);
+    AudioSend send{frame, steadyNanos(), {}};
+    if (frame.p_data != nullptr && frame.no_channels > 0 && frame.no_samples > 0)
+        send.samples.assign(frame.p_data, frame.p_data + size_t(frame.no_channels) * size_t(frame.no_samples));
+    audioLog.push_back(std::move(send));
+    if (audioLog.size() > kAudioLog) audioLog.pop_front();
 }
 
 }  // namespace sim

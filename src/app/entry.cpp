@@ -11,6 +11,8 @@
 #include "base/version.h"
 #include "control/ptz.h"
 #include "hw/hardware.h"
+#include "media/audio_capture.h"
+#include "media/audio_compress.h"
 #include "media/network_send.h"
 #include "media/track.h"
 #include "media/video_capture.h"
@@ -60,13 +62,22 @@ int run(int argc, char** argv, std::shared_ptr<platform::Platform> platform) {
         capture = std::make_shared<video_capture>(hw, video_compressor, settings.full_resolution_only);
         capture->start();
     }
-    std::shared_ptr<audio_capture> audio;  // audio capture is not built yet
+    std::shared_ptr<audio_compress> audio_compressor;
+    std::shared_ptr<audio_capture> audio;
+    if (settings.audio_enabled) {
+        audio_compressor = std::make_shared<audio_compress>(hw, sender);
+        audio = std::make_shared<audio_capture>(hw, audio_compressor, platform);
+    }
     std::shared_ptr<track> tracking;
     if (settings.video_enabled) tracking = std::make_shared<track>(hw, capture, audio);
     if (video_compressor) {
         video_compressor->enable();
         video_compressor.reset();  // the capture owns it from now on
         capture->enable();
+    }
+    if (audio_compressor) {
+        audio_compressor->enable();
+        audio_compressor.reset();  // the audio capture owns it from now on
     }
     auto monitor = std::make_shared<hdmi>(hw, platform);
     auto service = std::make_shared<ptz>(sender, hw, tracking, settings.pan_tilt_enabled, version_text, platform);

@@ -6,6 +6,7 @@
 
 #include "base/log.h"
 #include "hw/hardware.h"
+#include "media/audio_capture.h"
 #include "media/video_capture.h"
 #include "platform/thread_name.h"
 
@@ -80,14 +81,18 @@ void track::get_video_summary(int& width, int& height, int& interlaced, int& rat
     rate = integer_rate(info);
 }
 
-void track::get_audio_rate(int& /*rate*/) {
-    // No audio capture exists yet; the entry always passes an empty one, which leaves the output as it is.
+void track::get_audio_rate(int& rate) {
     if (!audio) return;
+    audio_settings settings;
+    audio->get_settings(settings);
+    rate = settings.valid == 1 ? static_cast<int>(settings.sample_rate) : 0;
 }
 
 void track::refresh_audio_rate() {
-    // The audio capture re-measures its sample rate when asked for its settings; none exists yet.
+    // Asking for the settings re-measures the rate that new audio frames carry.
     if (!audio) return;
+    audio_settings settings;
+    audio->get_settings(settings);
 }
 
 void track::run() {
