@@ -7,6 +7,7 @@
 
 #include "sim/fpga/fpga_model.h"
 #include "sim/motion/head_mechanics.h"
+#include "sim/motion/servo_settings.h"
 
 namespace sim {
 
@@ -22,7 +23,8 @@ struct SimSettings {
     int encoderCores = 4;              // PTZSIM_CORES: 1, 2 or 4 SpeedHQ encoder cores
 
     HeadGeometry head;                 // PTZSIM_PAN_SWITCHES, PTZSIM_TILT_SWITCH, PTZSIM_TILT_WIRING
-    double motionSpeed = 1.0;          // PTZSIM_SPEED: the head's mechanics run this much faster
+    double motionSpeed = 1.0;          // PTZSIM_SPEED: the head's and the zoom's mechanics run this much faster
+    ServoSettings servo;               // PTZSIM_SERVO, PTZSIM_ZOOM_TRAVEL
 
     static SimSettings fromEnvironment();
 };

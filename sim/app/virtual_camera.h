@@ -13,6 +13,8 @@
 #include "sim/media/encoder_cores.h"
 #include "sim/media/tracking_block.h"
 #include "sim/media/video_input.h"
+#include "sim/motion/servo_line.h"
+#include "sim/motion/sms_sts_servo.h"
 #include "sim/motion/tmc5041_model.h"
 #include "sim/platform/device_root.h"
 #include "sim/platform/sim_platform.h"
@@ -41,6 +43,9 @@ public:
     HdmiReceiver& receiver() { return *hdmiReceiver; }
     EncoderCores& encoder() { return *encoderCores; }
     Tmc5041Model& motion() { return *motionChip; }
+    // The zoom servo and its line; null when PTZSIM_SERVO=none.
+    SmsStsServo* servo() { return zoomServo.get(); }
+    ServoLine* servoLine() { return zoomLine.get(); }
     NdiStandIn& ndi() { return *simPlatform->ndiStandIn(); }
 
 private:
@@ -59,6 +64,8 @@ private:
     std::shared_ptr<HdmiReceiver> hdmiReceiver;
     std::shared_ptr<EncoderCores> encoderCores;
     std::shared_ptr<Tmc5041Model> motionChip;
+    std::shared_ptr<SmsStsServo> zoomServo;
+    std::unique_ptr<ServoLine> zoomLine;
 };
 
 }  // namespace sim

@@ -15,7 +15,7 @@
 class StepperRig {
 public:
     static constexpr double kSpeed = 25.0;
-    // HTTP off, mechanics kSpeed times faster than real time.
+    // HTTP off, mechanics kSpeed times faster than real time, no zoom servo.
     static sim::SimSettings quietSettings();
 
     explicit StepperRig(const sim::SimSettings& settings = quietSettings(), uint8_t limitCheck = 1,
