@@ -63,14 +63,15 @@ int SmsStsServo::baudRate() {
 
 void SmsStsServo::advanceTo(Clock::time_point when) {
     const double now = std::chrono::duration<double>(when - epoch).count() * config.speed;
-    if (now <= modelTime) return;
-    double left = now - modelTime;
-    modelTime = now;
-    // Millisecond slices while anything moves; nothing to integrate at rest.
-    while (left > 0 && !atRest()) {
-        const double h = std::min(left, 0.001);
-        step(h);
-        left -= h;
+    if (now > modelTime) {
+        double left = now - modelTime;
+        modelTime = now;
+        // Millisecond slices while anything moves; nothing to integrate at rest.
+        while (left > 0 && !atRest()) {
+            const double h = std::min(left, 0.001);
+            step(h);
+            left -= h;
+        }
     }
     if (atRest()) {
         velocity = 0;
@@ -197,6 +198,7 @@ std::vector<uint8_t> SmsStsServo::handle(const std::vector<uint8_t>& p, Clock::t
         case kWrite:
             if (count < 1) return {};
             applyWrite(params[0], params + 1, count - 1);
+            advanceTo(when);
             refreshPresent();
             return acknowledge ? status(nullptr, 0) : std::vector<uint8_t>{};
         case kDeferred:

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/select.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,8 @@ speed_t speedConstant(int baud) {
     }
 }
 }  // namespace
+
+SCSerial::SCSerial() : saved_settings(std::make_unique<termios>()), working_settings(std::make_unique<termios>()) {}
 
 SCSerial::~SCSerial() { close(); }
 
@@ -81,8 +84,8 @@ void SCSerial::flushOutput() {
 
 void SCSerial::setBaudRate(int baud) {
     const speed_t speed = speedConstant(baud);
-    cfsetispeed(&working_settings, speed);
-    cfsetospeed(&working_settings, speed);
+    cfsetispeed(working_settings.get(), speed);
+    cfsetospeed(working_settings.get(), speed);
 }
 
 bool SCSerial::open(int baud, const char* path) {
@@ -94,17 +97,18 @@ bool SCSerial::open(int baud, const char* path) {
         return false;
     }
     fcntl(fd, F_SETFL, O_NONBLOCK);
-    tcgetattr(fd, &saved_settings);
-    working_settings = saved_settings;
+    tcgetattr(fd, saved_settings.get());
+    termios& working = *working_settings;
+    working = *saved_settings;
     const speed_t speed = speedConstant(baud);
     logAt(5, "serial speed %d\n", baud);
-    cfsetispeed(&working_settings, speed);
-    cfsetospeed(&working_settings, speed);
-    working_settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
-    working_settings.c_cflag |= CS8 | CREAD | CLOCAL;
-    cfmakeraw(&working_settings);
-    working_settings.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | ISTRIP | INPCK | BRKINT);
-    if (tcsetattr(fd, TCSANOW, &working_settings) != 0) {
+    cfsetispeed(&working, speed);
+    cfsetospeed(&working, speed);
+    working.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    working.c_cflag |= CS8 | CREAD | CLOCAL;
+    cfmakeraw(&working);
+    working.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | ISTRIP | INPCK | BRKINT);
+    if (tcsetattr(fd, TCSANOW, &working) != 0) {
         std::perror("tcsetattr");
         ::close(fd);
         fd = -1;

@@ -1,17 +1,20 @@
 // SCSerial: the servo packet layer over a termios serial port (non-blocking, raw, 8N1).
 #pragma once
 
-#include <termios.h>
-
 #include <cstdint>
+#include <memory>
 
 #include "motion/scs.h"
+
+// Kept out of this header: <termios.h> defines macros (VSTART, VSTOP, ...) that clash with
+// register names elsewhere in the motion code.
+struct termios;
 
 class SCSerial : public SCS {
 public:
     static constexpr int kTxBytes = 256;
 
-    SCSerial() = default;
+    SCSerial();
     ~SCSerial() override;
 
     int appendBytes(const uint8_t* buf, int n) override;
@@ -36,8 +39,8 @@ public:
 
 protected:
     int fd = -1;
-    termios saved_settings{};
-    termios working_settings{};
+    std::unique_ptr<termios> saved_settings;
+    std::unique_ptr<termios> working_settings;
     uint8_t tx_buffer[kTxBytes]{};
     int tx_length = 0;
 };

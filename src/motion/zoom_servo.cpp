@@ -327,6 +327,11 @@ int ZoomServo::zoomPosRel(int delta, int speed) {
     std::lock_guard lock(zoom_mutex);
     if (!readyLocked()) return 0;
     const int position = servo.readPosition(kId);
+    if (servo.noAnswer() != 0) {
+        // Without the present position any target would be a guess.
+        logAt(2, "FAILED: Relative Position, no answer from the zoom servo\n");
+        return -1;
+    }
     const int16_t target = static_cast<int16_t>(zoom_reverse.load() != 0 ? position - offset : position + offset);
     if (target < zoom_min.load() || target > zoom_max.load()) {
         logAt(2, "FAILED: Relative Position destination is out of zoom-servo limit area\n");

@@ -68,7 +68,13 @@ protected:
         std::ifstream in(root + "/sys/bus/i2c/drivers/at24/0-0050/eeprom", std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
+    // Written before the first start: the file is made erased first, as the camera's root would.
     void writeEeprom(long offset, const Bytes& bytes) {
+        const std::string dir = root + "/sys/bus/i2c/drivers/at24/0-0050";
+        if (!std::filesystem::exists(dir + "/eeprom")) {
+            std::filesystem::create_directories(dir);
+            std::ofstream(dir + "/eeprom", std::ios::binary) << std::string(256, '\xFF');
+        }
         std::fstream f(root + "/sys/bus/i2c/drivers/at24/0-0050/eeprom", std::ios::in | std::ios::out | std::ios::binary);
         f.seekp(offset);
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -175,7 +181,8 @@ TEST_F(Presets, SaveRecallClearAndKeepAcrossARestart) {
     ASSERT_TRUE(waitFor([&] { return eeprom()[60] != 0xFF; }, 3s));
     service->pushCommand({VISCA_PTZ_MEMORY_RESET, 3, 0});
     ASSERT_TRUE(waitFor([&] { return eeprom()[36] == 0xFF; }, 3s));
-    EXPECT_EQ((Bytes{eeprom().begin() + 36, eeprom().begin() + 48}), (Bytes{0xFF, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    const Bytes cleared = eeprom();
+    EXPECT_EQ((Bytes{cleared.begin() + 36, cleared.begin() + 48}), (Bytes{0xFF, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     const PtzPresets::Record five = service->presets().record(5);
 
     // A restart keeps the presets and the zoom settings: no formatting.
