@@ -14,6 +14,8 @@
 #include "hw/hardware.h"
 #include "motion/stepper.h"
 #include "sim/app/virtual_camera.h"
+#include "support/child_process.h"
+#include "support/http_post.h"
 #include "support/log_capture.h"
 #include "support/wait_for.h"
 
@@ -53,8 +55,13 @@ protected:
         unsetenv("PTZCAM_IFACE");
         std::filesystem::remove_all(root);
     }
-    void start(bool servo = true) {
-        camera = std::make_unique<sim::VirtualCamera>(fast(servo));
+    void start(bool servo = true, int httpPort = 0) {
+        sim::SimSettings settings = fast(servo);
+        settings.httpPort = httpPort;
+        camera = std::make_unique<sim::VirtualCamera>(settings);
+        if (httpPort != 0) {
+            ASSERT_TRUE(camera->serve());
+        }
         hw = std::make_shared<hardware>(camera->platform());
         service = std::make_unique<ptz>(nullptr, hw, nullptr, true, "2.4.6_x", camera->platform(),
                                         ViscaPorts{0, 0, 0, 0, 0});
@@ -191,6 +198,52 @@ TEST_F(Presets, SaveRecallClearAndKeepAcrossARestart) {
     EXPECT_EQ(service->presets().record(5), five);
     EXPECT_EQ(service->presets().record(3)[0], 0xFF);
     EXPECT_EQ(service->presets().magic(), 0x55);
+}
+
+// The zoom codes of the command ring, the zoom step of home, the servo's HTTP fault route and
+// a restart through the VISCA target.
+TEST_F(Presets, ZoomCommandsThroughTheQueue) {
+    const int port = freeLoopbackPort();
+    start(true, port);
+    ASSERT_TRUE(homed());
+    ASSERT_TRUE(zoomReady());
+    ZoomServo& z = stepper().zoom();
+    const int low = z.zoom_min.load(), high = z.zoom_max.load();
+    auto position = [&] { return camera->servo()->state().position; };
+    // Tele runs the servo down, wide up (forward direction), each stopping short of its limit.
+    service->pushCommand({VISCA_PTZ_ZOOM_TELE, 7, 0});
+    EXPECT_TRUE(waitFor([&] { return position() <= low + ZoomServo::kDriveStep && zoomSettled(); }, 10s));
+    service->pushCommand({VISCA_PTZ_ZOOM_WIDE, 7, 0});
+    EXPECT_TRUE(waitFor([&] { return position() > 2048; }, 10s));
+    service->pushCommand({VISCA_PTZ_ZOOM_STOP, 0, 0});
+    EXPECT_TRUE(waitFor([&] { return zoomSettled(); }, 2s));
+    const int stopped = position();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(position(), stopped);
+    EXPECT_LT(stopped, high);
+    // Home also centres the zoom.
+    service->pushCommand({VISCA_PTZ_HOME, 0, 0});
+    EXPECT_TRUE(waitFor([&] { return zoomSettled() && std::abs(position() - (low + high) / 2) <= 1; }, 10s))
+        << position();
+    // The two settings are written to the EEPROM.
+    service->pushCommand({VISCA_PTZ_ZOOM_TORQUE, 300, 0});
+    service->pushCommand({VISCA_PTZ_ZOOM_DIRECTION, 1, 0});
+    EXPECT_TRUE(waitFor([&] { return eeprom()[124] == 0x2C && eeprom()[125] == 0x01 && eeprom()[126] == 1; }, 3s));
+    EXPECT_EQ(camera->api().state()["ptz"]["zoom_max"], high);
+
+    // A silent servo through the HTTP API: the flag drops, zoom commands stop reaching it.
+    EXPECT_EQ(httpPost(port, "/servo", "maybe").status, 400);
+    EXPECT_EQ(httpPost(port, "/servo", "silent\n").status, 200);
+    EXPECT_TRUE(waitFor([&] { return camera->api().state()["ptz"]["servo_flags"] == 0; }, 3s));
+    EXPECT_EQ(camera->api().state()["zoom"]["silent"], true);
+    EXPECT_EQ(httpPost(port, "/servo", "answer").status, 200);
+    EXPECT_TRUE(waitFor([&] { return stepper().servo_flags.load() == 1; }, 2s));
+
+    // Restart: calibrated again with the new torque limit.
+    EXPECT_EQ(service->zoomLimitRestart(), 1);
+    EXPECT_EQ(z.zoom_ready.load(), 0);
+    ASSERT_TRUE(zoomReady());
+    EXPECT_EQ(camera->servo()->state().torqueLimit, 300);
 }
 
 TEST_F(Presets, RecallRefusals) {
