@@ -251,8 +251,8 @@ TEST_F(Presets, RecallRefusals) {
     Bytes record = {10, 24, 0, 0, 0, 0, 0x80, 0x96, 0x98, 0x00, 0x00, 0x08};  // pan 10000000
     writeEeprom(12, record);
     writeEeprom(127, {0x55});
+    LogCapture log(5);  // before the camera's threads log
     start(false);
-    LogCapture log(5);
     EXPECT_EQ(service->presets().PreReCall(1, 1, 24), -1);  // homing still runs
     EXPECT_NE(log.text().find("FAILED: The limit area is not checked.\n"), std::string::npos);
     ASSERT_TRUE(homed());
