@@ -49,6 +49,7 @@ SimSettings SimSettings::fromEnvironment() {
         s.audioRate = *hz;
     }
     readMotionEnvironment(s.head, s.motionSpeed);
+    readServoEnvironment(s.servo);
     if (s.dtCells == 3) throw std::runtime_error("ptzcam-sim: PTZSIM_DT_CELLS must be 2 or 4");
     if (const char* absent = env("PTZSIM_UIO_ABSENT")) {
         std::stringstream list(absent);

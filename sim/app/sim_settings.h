@@ -7,6 +7,7 @@
 
 #include "sim/fpga/fpga_model.h"
 #include "sim/motion/head_mechanics.h"
+#include "sim/motion/servo_settings.h"
 
 namespace sim {
 
@@ -23,7 +24,8 @@ struct SimSettings {
     int audioRate = 48000;             // PTZSIM_AUDIO_RATE: Hz of the audio input, 0 for none
 
     HeadGeometry head;                 // PTZSIM_PAN_SWITCHES, PTZSIM_TILT_SWITCH, PTZSIM_TILT_WIRING
-    double motionSpeed = 1.0;          // PTZSIM_SPEED: the head's mechanics run this much faster
+    double motionSpeed = 1.0;          // PTZSIM_SPEED: the head's and the zoom's mechanics run this much faster
+    ServoSettings servo;               // PTZSIM_SERVO, PTZSIM_ZOOM_TRAVEL
 
     static SimSettings fromEnvironment();
 };

@@ -10,10 +10,16 @@
 //  HdmiReceiver     /dev/i2c-1, address 0x48                         i2c-dev     PTZSIM_INPUT
 //  Tmc5041Model     /dev/spidev32766.0, line 5 (ndi_dec)             spidev      PTZSIM_PAN_SWITCHES, PTZSIM_TILT_SWITCH,
 //                                                                                PTZSIM_TILT_WIRING, PTZSIM_SPEED
+//  SmsStsServo      /dev/ttyS1 (pseudo-terminal), zoom servo ID 1    serial      PTZSIM_SERVO, PTZSIM_ZOOM_TRAVEL,
+//                                                                                PTZSIM_SPEED
 //  NdiStandIn       the NDI library                                  NDI table   PTZSIM_NDI
-//  DeviceRoot       /dev/mem, /proc/device-tree/reserved-memory      files       PTZCAM_ROOT, PTZSIM_DT_CELLS,
-//                                                                                PTZSIM_VIDEO_REGION
+//  DeviceRoot       /dev/mem, /proc/device-tree/reserved-memory,     files       PTZCAM_ROOT, PTZSIM_DT_CELLS,
+//                   /dev/ttyS1 (silent without a servo), the at24                PTZSIM_VIDEO_REGION
+//                   EEPROM file (kept in a given root)
 #include "sim/app/virtual_camera.h"
+
+#include <fstream>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -22,6 +28,7 @@
 #include "sim/http/dashboard_routes.h"
 #include "sim/http/input_routes.h"
 #include "sim/http/ndi_routes.h"
+#include "sim/http/servo_routes.h"
 #include "sim/media/input_format.h"
 #include "sim/motion/spidev_model.h"
 #include "sim/status/i2c_bus_device.h"
@@ -32,6 +39,19 @@ namespace {
 // Capture engines and encoder cores reach the video region, or the first 512 MiB without one,
 // as the application does.
 constexpr uint32_t kNoRegionRawSize = 0x20000000;
+// The EEPROM file as lower-case hex, as much of it as there is.
+std::string eepromHex(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string hex;
+    static const char digits[] = "0123456789abcdef";
+    for (char c; in.get(c);) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += digits[byte >> 4];
+        hex += digits[byte & 15];
+    }
+    return hex;
+}
+
 uint32_t rawPhysical(const SimSettings& settings) { return settings.videoRegion ? MemoryLayout::kVideoPhysical : 0; }
 // The FPGA of platform 1 sees the processor's memory with bit 31 set.
 uint32_t busBase(const SimSettings& settings) { return settings.fpga.platformId == 1 ? 0x80000000u : 0u; }
@@ -71,6 +91,10 @@ void VirtualCamera::fitModels() {
         return std::make_unique<I2cBusDevice>(std::map<uint16_t, std::shared_ptr<I2cTarget>>{{HdmiReceiver::kAddress, chip}});
     });
     simPlatform->addDevice("/dev/spidev32766.0", [chip = motionChip] { return std::make_unique<SpidevModel>(chip); });
+    if (settings.servo.present) {
+        zoomServo = std::make_shared<SmsStsServo>(SmsStsServo::Config{1, settings.servo.zoomTravel, settings.motionSpeed});
+        zoomLine = std::make_unique<ServoLine>(deviceRoot.ttyS1(), zoomServo);
+    }
 }
 
 void VirtualCamera::publishState() {
@@ -88,6 +112,15 @@ void VirtualCamera::publishState() {
         hdmiReceiver->report(state);
     });
     stateApi.addReporter([chip = motionChip](nlohmann::json& state) { chip->report(state); });
+    stateApi.addReporter([this](nlohmann::json& state) {
+        if (zoomServo)
+            zoomServo->report(state);
+        else
+            state["zoom"]["present"] = false;
+        if (zoomLine) state["zoom"]["silent"] = zoomLine->silent();
+        state["eeprom"] = eepromHex(deviceRoot.eepromFile());
+    });
+    addServoRoutes(stateApi, zoomLine.get());
     addInputRoutes(stateApi, source);
     addNdiRoutes(stateApi, simPlatform->ndiStandIn());
     addCompressRoutes(stateApi, encoderCores, simPlatform->ndiStandIn(), *captureEngines);
@@ -102,6 +135,7 @@ VirtualCamera::~VirtualCamera() {
     encoderCores->shutdown();
     audioBlock->shutdown();
     motionChip->shutdown();
+    if (zoomLine) zoomLine->shutdown();
     fpgaModel->shutdown();
 }
 

@@ -14,6 +14,8 @@
 #include "sim/media/encoder_cores.h"
 #include "sim/media/tracking_block.h"
 #include "sim/media/video_input.h"
+#include "sim/motion/servo_line.h"
+#include "sim/motion/sms_sts_servo.h"
 #include "sim/motion/tmc5041_model.h"
 #include "sim/platform/device_root.h"
 #include "sim/platform/sim_platform.h"
@@ -43,6 +45,9 @@ public:
     EncoderCores& encoder() { return *encoderCores; }
     Tmc5041Model& motion() { return *motionChip; }
     AudioBlock& audio() { return *audioBlock; }
+    // The zoom servo and its line; null when PTZSIM_SERVO=none.
+    SmsStsServo* servo() { return zoomServo.get(); }
+    ServoLine* servoLine() { return zoomLine.get(); }
     NdiStandIn& ndi() { return *simPlatform->ndiStandIn(); }
 
 private:
@@ -62,6 +67,8 @@ private:
     std::shared_ptr<EncoderCores> encoderCores;
     std::shared_ptr<Tmc5041Model> motionChip;
     std::shared_ptr<AudioBlock> audioBlock;
+    std::shared_ptr<SmsStsServo> zoomServo;
+    std::unique_ptr<ServoLine> zoomLine;
 };
 
 }  // namespace sim

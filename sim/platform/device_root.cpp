@@ -31,6 +31,7 @@ DeviceRoot::DeviceRoot(const SimSettings& settings) {
 DeviceRoot::~DeviceRoot() {
     std::error_code ignored;
     fs::remove(fs::path(root) / "dev/mem", ignored);  // points into this process: useless once it ends
+    fs::remove(fs::path(root) / "dev/ttyS1", ignored);
     if (!ownsRoot) return;
     fs::remove_all(root, ignored);
     unsetenv("PTZCAM_ROOT");
@@ -45,6 +46,20 @@ void DeviceRoot::layOut(const SimSettings& settings) {
     fs::remove(mem, ignored);
     fs::create_symlink(physical->procPath(), mem);
 
+    serialPort = std::make_unique<PseudoTerminal>();
+    const fs::path tty = base / "dev/ttyS1";
+    fs::remove(tty, ignored);
+    fs::create_symlink(serialPort->slavePath(), tty);
+
+    const fs::path eeprom = eepromFile();
+    if (!fs::exists(eeprom)) {
+        fs::create_directories(eeprom.parent_path());
+        const std::string erased(kEepromBytes, '\xFF');
+        std::ofstream out(eeprom, std::ios::binary);
+        out.write(erased.data(), static_cast<std::streamsize>(erased.size()));
+        if (!out) throw std::runtime_error("ptzcam-sim: cannot write " + eeprom.string());
+    }
+
     const fs::path dt = base / "proc/device-tree/reserved-memory";
     writeReg((dt / "VadIvo_Reserved").string(), MemoryLayout::kReservedPhysical, MemoryLayout::kReservedSize,
              settings.dtCells);
@@ -54,6 +69,8 @@ void DeviceRoot::layOut(const SimSettings& settings) {
     else
         fs::remove_all(dt / "VadIvo_Video", ignored);
 }
+
+std::string DeviceRoot::eepromFile() const { return root + kEepromPath; }
 
 void DeviceRoot::writeReg(const std::string& node, uint32_t address, uint32_t size, int cells) {
     fs::create_directories(node);

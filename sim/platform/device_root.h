@@ -1,6 +1,7 @@
-// The file system the application sees under PTZCAM_ROOT: /dev/mem and the
-// device-tree nodes of the reserved memory. Made in a scratch directory when
-// no root is given.
+// The file system the application sees under PTZCAM_ROOT: /dev/mem, the
+// device-tree nodes of the reserved memory, the serial port /dev/ttyS1 (a
+// pseudo-terminal) and the EEPROM's sysfs file. Made in a scratch directory
+// when no root is given.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "sim/fpga/physical_memory.h"
+#include "sim/platform/pseudo_terminal.h"
 #include "sim/app/sim_settings.h"
 
 namespace sim {
@@ -30,6 +32,12 @@ public:
     const std::string& path() const { return root; }
     bool scratch() const { return ownsRoot; }
     PhysicalMemory& memory() { return *physical; }
+    // /dev/ttyS1: silent unless a model serves its master side.
+    PseudoTerminal& ttyS1() { return *serialPort; }
+    // The at24 EEPROM file: 256 bytes, erased (0xFF) when the root is new, kept otherwise.
+    std::string eepromFile() const;
+    static constexpr const char* kEepromPath = "/sys/bus/i2c/drivers/at24/0-0050/eeprom";
+    static constexpr size_t kEepromBytes = 256;
 
 private:
     void layOut(const SimSettings& settings);
@@ -38,6 +46,7 @@ private:
     std::string root;
     bool ownsRoot = false;
     std::unique_ptr<PhysicalMemory> physical;
+    std::unique_ptr<PseudoTerminal> serialPort;
 };
 
 }  // namespace sim

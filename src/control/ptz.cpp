@@ -11,6 +11,7 @@
 #include "hw/hardware.h"
 #include "media/network_send.h"
 #include "media/track.h"
+#include "motion/eeprom_device.h"
 #include "motion/stepper.h"
 #include "platform/device_path.h"
 #include "platform/thread_name.h"
@@ -40,13 +41,15 @@ ptz::ptz(std::shared_ptr<network_send> sender_, std::shared_ptr<hardware> hw_, s
       sender(std::move(sender_)),
       hw(std::move(hw_)),
       signal(std::move(signal_)),
+      eeprom(std::make_shared<eepromDevice>()),
+      presetOps(std::make_unique<PtzPresets>(eeprom)),
       lamp(hw) {
-    for (auto& record : presets) record[0] = 0xFF;
 
     const std::string cut = version.substr(0, version.find('_'));
     std::printf("[ v%s ", cut.c_str());
     std::fflush(stdout);
     readNetworkInfo(net_info, cut);
+    if (!presetOps->presetLoad()) logAt(2, "Preset EEPROM intialize falied.\n");
 
     const Settings settings = readConfiguration(limitCheck);
     if (limitCheck)
@@ -68,7 +71,9 @@ ptz::~ptz() {
     if (visca) visca->stop();
     ring.push({PTZ_QUIT, 0, 0});
     if (queue_thread.joinable()) queue_thread.join();
+    eeprom->close();
     visca.reset();
+    presetOps.reset();
     motionOps.reset();
     stepper.reset();
     signal.reset();
@@ -126,8 +131,9 @@ void ptz::selectDegreeMode(const std::string& version, const Settings& settings)
 }
 
 void ptz::startStepper(bool limitCheck, const Settings& settings) {
-    stepper = std::make_shared<Stepper>(hw, static_cast<uint8_t>(limitCheck ? 1 : 0), nullptr, settings.limitDegree,
+    stepper = std::make_shared<Stepper>(hw, static_cast<uint8_t>(limitCheck ? 1 : 0), eeprom, settings.limitDegree,
                                         settings.maxSpeedUp, platform);
+    presetOps->attach(stepper);
     motionOps = std::make_unique<PtzMotion>(stepper, config_path);
     motionOps->pan_reverse = settings.panReverse ? 1 : 0;
     motionOps->tilt_reverse = settings.tiltReverse ? 1 : 0;
@@ -147,6 +153,11 @@ void ptz::publishStatus() {
         values["pan_right"] = s->pan_right.load();
         values["tilt_up"] = s->tilt_up.load();
         values["tilt_down"] = s->tilt_down.load();
+        ZoomServo& zoom = s->zoom();
+        values["zoom_ready"] = zoom.zoom_ready.load();
+        values["zoom_min"] = zoom.zoom_min.load();
+        values["zoom_max"] = zoom.zoom_max.load();
+        values["servo_flags"] = s->servo_flags.load();
     });
 }
 
@@ -181,17 +192,11 @@ void ptz::setPositionTargets(int32_t pan_target, int32_t tilt_target) {
 }
 
 // The decoder (viscaPTZ) and the preset operations share these bytes; each is one atomic byte.
-uint8_t ptz::presetSpeed(int index) {
-    if (index < 0 || index >= static_cast<int>(kPresets)) return 0;
-    return std::atomic_ref<uint8_t>(presets[static_cast<size_t>(index)][1]).load();
-}
+uint8_t ptz::presetSpeed(int index) { return presetOps->presetSpeed(index); }
 
-void ptz::setPresetSpeed(int index, uint8_t speed) {
-    if (index < 0 || index >= static_cast<int>(kPresets)) return;
-    std::atomic_ref<uint8_t>(presets[static_cast<size_t>(index)][1]).store(speed);
-}
+void ptz::setPresetSpeed(int index, uint8_t speed) { presetOps->setPresetSpeed(index, speed); }
 
-// Neither a zoom servo nor the MultiPort adapter is looked for yet: nothing is found.
-int ptz::zoomLimitRestart() { return 0; }
+int ptz::zoomLimitRestart() { return stepper->zoomLimitRestart() ? 1 : 0; }
 
+// The MultiPort adapter is not looked for yet: it is never found.
 int ptz::detectMultiPort() { return 0; }

@@ -14,6 +14,7 @@
 #include "control/visca_socket_thread.h"
 #include "control/visca_target.h"
 #include "motion/ptz_motion.h"
+#include "motion/ptz_presets.h"
 #include "platform/platform.h"
 #include "status/tally_lamp.h"
 
@@ -21,6 +22,7 @@ class network_send;
 class hardware;
 class track;
 class Stepper;
+class eepromDevice;
 
 class ptz : public ViscaTarget {
 public:
@@ -53,6 +55,7 @@ public:
     const NetInfo& networkInfo() const { return net_info; }
     Stepper& stepperRef() { return *stepper; }
     PtzMotion& motion() { return *motionOps; }
+    PtzPresets& presets() { return *presetOps; }
     uint8_t tallyOn() const { return tally_on.load(); }
     int whiteBalanceMode() const { return wb_mode.load(); }
     int32_t limitDegree() const { return limit_degree; }
@@ -75,6 +78,8 @@ private:
     void executePanTilt(const PtzCommand& command);
     void executeSetting(const PtzCommand& command);
     void executeWhiteBalance(int32_t code);
+    // Zoom and preset codes; false for any other code.
+    bool executeZoomOrPreset(const PtzCommand& command);
 
     NetInfo net_info;
     std::string config_path;
@@ -84,6 +89,8 @@ private:
     std::shared_ptr<track> signal;
     std::shared_ptr<Stepper> stepper;
     std::unique_ptr<PtzMotion> motionOps;
+    std::shared_ptr<eepromDevice> eeprom;
+    std::unique_ptr<PtzPresets> presetOps;
     std::unique_ptr<ViscaSocketThread> visca;
     std::thread queue_thread;
     std::atomic<bool> stop_requested{false};
@@ -95,7 +102,5 @@ private:
     std::atomic<int32_t> exposure_mode{2};
     std::atomic<int32_t> wb_mode{6};
     std::atomic<uint8_t> tally_on{0};
-    // Byte 0 0xFF marks an empty record; byte 1 is the recall speed.
-    std::array<std::array<uint8_t, kPresetBytes>, kPresets> presets{};
     int32_t limit_degree = 150;
 };

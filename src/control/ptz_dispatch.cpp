@@ -22,6 +22,7 @@ void ptz::execute(const PtzCommand& command) {
         executePanTilt(command);
         return;
     }
+    if (executeZoomOrPreset(command)) return;
     switch (command.code) {
         case VISCA_PTZ_TALLY:
             tally_on = static_cast<uint8_t>(integerOf(command.arg1) & 0xFF);
@@ -41,8 +42,8 @@ void ptz::execute(const PtzCommand& command) {
         case VISCA_PTZ_WB_ONE_PUSH:
         case VISCA_PTZ_WB_MANUAL: executeWhiteBalance(command.code); return;
         default:
-            // Zoom, presets, focus, exposure, camera power and keys, flip, and
-            // every unknown code (0 included) are consumed without effect.
+            // Focus, exposure, camera power and keys, flip, and every unknown
+            // code (0 included) are consumed without effect.
             return;
     }
 }

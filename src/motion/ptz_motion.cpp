@@ -147,6 +147,7 @@ void PtzMotion::goHome() {
     if (stepper->limit_state.load() != 1) return;
     stepper->moveAbsolute(kTilt, stepper->tilt_center.load(), stepper->speedFromIndex(kTilt, kMaxIndex));
     stepper->moveAbsolute(kPan, stepper->pan_center.load(), stepper->speedFromIndex(kPan, kMaxIndex));
+    stepper->zoom().zoomPosAbs(ZoomServo::kScale / 2, 4);
 }
 
 void PtzMotion::stopBoth() {

@@ -37,6 +37,7 @@ Stepper::Stepper(std::shared_ptr<hardware> hw_, uint8_t limit_check_, std::share
       max_speed_up(max_speed_up_) {
     pan_search_pos = searchTravel(limit_degree);
     pan_search_neg = -pan_search_pos;
+    zoomServo = std::make_unique<ZoomServo>(servo_flags, eeprom);
     // A termination signal stops pan first, then tilt.
     signal_token = SignalWatcher::setStopAction([this] {
         stop(kPan);
@@ -67,8 +68,12 @@ bool Stepper::begin(const char* spi_path) {
     writeRegister(reg(kTilt, XACTUAL), 1);
     writeRegister(reg(kPan, XACTUAL), 1);
     homing_thread = std::thread([this] { limitStart(); });
-    // Neither a zoom servo nor the MultiPort adapter is looked for yet: the camera then
-    // runs as one without either.
+    zoomServo->zoomServoInit(ZoomServo::kId);  // a port that cannot be opened ends the program
+    if ((servo_flags.load() & 1) != 0) {
+        zoomServo->startZoomThread();
+        return true;
+    }
+    // The MultiPort adapter is not looked for yet: the camera then runs as one without it.
     multiport_mode = 0;
     std::fputs("\nLANC mode enable ok. (/dev/ttyS1 close)\n", stdout);
     std::fflush(stdout);
@@ -122,9 +127,15 @@ void Stepper::close() {
     // The homing thread may start the control thread: join it first.
     if (homing_thread.joinable()) homing_thread.join();
     if (control_thread.joinable()) control_thread.join();
+    if (zoomServo) zoomServo->close();
     SignalWatcher::clearStopAction(signal_token);
     SPI::close();
     logAt(5, "stepper close\n");
+}
+
+bool Stepper::zoomLimitRestart() {
+    multiport_mode = static_cast<int8_t>(multiport_mode.load() & ~1);
+    return zoomServo->zoomLimitRestart();
 }
 
 int Stepper::rotate(int motor, int32_t speed) {

@@ -11,6 +11,7 @@
 
 #include "hw/hardware.h"
 #include "motion/tmc5041.h"
+#include "motion/zoom_servo.h"
 
 class eepromDevice;
 
@@ -62,6 +63,10 @@ public:
     void limitStart();
     bool homeAxisStep(int axis);
     void ctrlPTZ();
+
+    // The zoom bus servo, and its restart for the front-ends (false when no servo answers).
+    ZoomServo& zoom() { return *zoomServo; }
+    bool zoomLimitRestart();
 
     // Shared with the motion operations and the front-ends.
     std::atomic<uint8_t> limit_check;
@@ -123,5 +128,6 @@ private:
     std::condition_variable pause_wake;
     std::thread homing_thread;
     std::thread control_thread;
+    std::unique_ptr<ZoomServo> zoomServo;
     uint64_t signal_token = 0;
 };

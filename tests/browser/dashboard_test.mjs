@@ -125,10 +125,15 @@ try {
   await until("the zoom position to complete", async () => /82 01 04 47 02 00 00 00 ff\n200 A0 41 FF \| A0 51 FF/.test(
     await page.locator("#reply").textContent()), 3000);
 
-  // Keys the camera does not report yet show a dash; those it reports show their value.
-  const latest = await state();
-  for (const [selector, value] of [["#zoom", latest.zoom?.position], ["#power", latest.camera?.power]])
-    assert.equal(await page.locator(selector).textContent(), value === undefined ? "\u2014" : String(value), selector);
+  // Keys the camera does not report show a dash; those it reports show their value (the zoom may
+  // still be settling, so the page is given a few refreshes to catch up).
+  const shown = async () => {
+    const latest = await state();
+    for (const [selector, value] of [["#zoom", latest.zoom?.position], ["#power", latest.camera?.power]])
+      if ((await page.locator(selector).textContent()) !== (value === undefined ? "\u2014" : String(value))) return false;
+    return true;
+  };
+  await until("the page to show the camera's zoom and power", shown, 5000);
 
   await page.screenshot({ path: screenshotPath });
   await page.click("#tallyOff");

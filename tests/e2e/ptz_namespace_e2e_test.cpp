@@ -307,3 +307,33 @@ TEST_F(CameraInNamespaceAsRoot, SavesReverseAndRampSettingsAndDrivesReversed) {
     EXPECT_EQ(command(panNormal, 31), ackAndCompletion(panNormal, 31));
     EXPECT_TRUE(waitConfigLine("PAN_REVERSE=false"));
 }
+
+// The zoom servo over VISCA: calibrated at start-up, direct and continuous zoom within its
+// limits, and a preset stored in the EEPROM file and recalled with its zoom.
+TEST_F(CameraInNamespaceAsRoot, ZoomsAndRecallsAPresetWithItsZoom) {
+    homedLimits();
+    ASSERT_TRUE(waitState([](json& s) { return s["ptz"]["zoom_ready"] == 1; }, 30s)) << "zoom never calibrated";
+    const json ptz = state()["ptz"];
+    const int low = ptz["zoom_min"], high = ptz["zoom_max"];
+    EXPECT_EQ(ptz["servo_flags"], 1);
+    auto zoomAt = [&](const std::function<bool(int)>& where) {
+        return waitState([&](json& s) { return s["zoom"]["moving"] == 0 && where(s["zoom"]["position"].get<int>()); }, 10s);
+    };
+    const Bytes direct = {0x81, 0x01, 0x04, 0x47, 0x02, 0x00, 0x00, 0x00, 0xFF};  // 8192: the middle
+    EXPECT_EQ(command(direct, 40), ackAndCompletion(direct, 40));
+    EXPECT_TRUE(zoomAt([&](int p) { return std::abs(p - (low + high) / 2) <= 1; }));
+    const Bytes save = {0x81, 0x01, 0x04, 0x3F, 0x01, 0x02, 0xFF};
+    EXPECT_EQ(command(save, 41), ackAndCompletion(save, 41));
+    ASSERT_TRUE(waitState([](json& s) { return s["eeprom"].get<std::string>().substr(48, 2) != "ff"; }, 3s));
+    const int stored = state()["zoom"]["position"];
+
+    const Bytes tele = {0x81, 0x01, 0x04, 0x07, 0x27, 0xFF}, stop = {0x81, 0x01, 0x04, 0x07, 0x00, 0xFF};
+    EXPECT_EQ(command(tele, 42), ackAndCompletion(tele, 42));
+    EXPECT_TRUE(waitState([&](json& s) { return s["zoom"]["position"].get<int>() < low + 200; }, 10s));
+    EXPECT_EQ(command(stop, 43), ackAndCompletion(stop, 43));
+    EXPECT_TRUE(zoomAt([&](int p) { return p > low; }));
+
+    const Bytes recall = {0x81, 0x01, 0x04, 0x3F, 0x02, 0x02, 0xFF};
+    EXPECT_EQ(command(recall, 44), ackAndCompletion(recall, 44));
+    EXPECT_TRUE(zoomAt([&](int p) { return p == stored; }));
+}

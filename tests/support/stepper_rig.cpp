@@ -11,6 +11,7 @@
 sim::SimSettings StepperRig::fastSettings() {
     sim::SimSettings s = quietSettings();
     s.motionSpeed = kSpeed;
+    s.servo.present = false;  // the pan/tilt head alone: the zoom servo has its own tests
     return s;
 }
 
