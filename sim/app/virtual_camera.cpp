@@ -9,7 +9,8 @@
 //  AudioBlock       block 544, line 3 (aud_in), area 3               UIO         PTZSIM_AUDIO_RATE, PTZSIM_PLATFORM_ID
 //  HdmiReceiver     /dev/i2c-1, address 0x48                         i2c-dev     PTZSIM_INPUT
 //  Tmc5041Model     /dev/spidev32766.0, line 5 (ndi_dec)             spidev      PTZSIM_PAN_SWITCHES, PTZSIM_TILT_SWITCH,
-//                                                                                PTZSIM_TILT_WIRING, PTZSIM_SPEED
+//                                                                                PTZSIM_TILT_WIRING, PTZSIM_BROKEN_SWITCH,
+//                                                                                PTZSIM_SPEED
 //  SmsStsServo      /dev/ttyS1 (pseudo-terminal), zoom servo ID 1    serial      PTZSIM_SERVO, PTZSIM_ZOOM_TRAVEL,
 //                                                                                PTZSIM_SPEED
 //  NdiStandIn       the NDI library                                  NDI table   PTZSIM_NDI
