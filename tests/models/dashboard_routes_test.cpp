@@ -1,68 +1,34 @@
 // The page's road to the firmware: POST /visca frames a payload for the camera's local
 // bridge, sends it as a datagram and answers with the camera's replies.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <thread>
 
 #include "control/visca_framing.h"
 #include "sim/http/dashboard_routes.h"
 #include "support/child_process.h"
 #include "support/http_post.h"
+#include "support/udp_endpoint.h"
 
 namespace {
-
-sockaddr_in loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-}
-
-int boundUdp(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in local = loopback(port);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-uint16_t portOf(int fd) {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    return ntohs(local.sin_port);
-}
 
 // The camera's side of the bridge: takes one datagram and answers with the given payloads,
 // after a reply to an older exchange that must be ignored.
 class FakeBridge {
 public:
-    explicit FakeBridge(std::vector<visca::Bytes> answers_) : answers(std::move(answers_)), fd(boundUdp(0)) {}
+    explicit FakeBridge(std::vector<visca::Bytes> answers_) : answers(std::move(answers_)) {}
     ~FakeBridge() {
         if (serving.joinable()) serving.join();
-        close(fd);
     }
-    uint16_t port() const { return portOf(fd); }
+    uint16_t port() const { return bridgePort; }
 
     void answerOnce(uint16_t replyPort) {
         serving = std::thread([this, replyPort] {
-            pollfd readable{fd, POLLIN, 0};
-            if (poll(&readable, 1, 3000) <= 0) return;
-            uint8_t buffer[visca::kMaxDatagram];
-            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0) return;
-            datagram.assign(buffer, buffer + n);
-            const sockaddr_in web = loopback(replyPort);
-            auto send = [&](const visca::Bytes& datagram) {
-                sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&web), sizeof web);
-            };
+            const auto taken = endpoint.receive(std::chrono::milliseconds(3000));
+            if (!taken) return;
+            datagram = *taken;
+            auto send = [&](const visca::Bytes& reply) { endpoint.sendTo(replyPort, reply); };
             send(visca::frame(visca::kTypeReply, visca::sequenceNumber(datagram) + 1000, visca::completionPayload(2)));
             for (const auto& answer : answers) send(visca::replyTo(datagram, answer));
         });
@@ -76,16 +42,10 @@ public:
 private:
     visca::Bytes datagram;
     std::vector<visca::Bytes> answers;
-    int fd;
+    uint16_t bridgePort = freeUdpPort();
+    UdpEndpoint endpoint{bridgePort};
     std::thread serving;
 };
-
-uint16_t freeUdpPort() {
-    const int fd = boundUdp(0);
-    const uint16_t port = portOf(fd);
-    close(fd);
-    return port;
-}
 
 struct DashboardRoutes : testing::Test {
     void serve(uint16_t bridgePort) {
@@ -141,10 +101,9 @@ TEST_F(DashboardRoutes, SilentBridgeOrBusyReplyPortIsAnErrorNotAnEmptySuccess) {
     EXPECT_EQ(acked.status, 504);
     EXPECT_NE(acked.body.find("A0 41 FF"), std::string::npos);
 
-    const int holder = boundUdp(replyPort);
-    ASSERT_GE(holder, 0);
+    const UdpEndpoint holder(replyPort);
+    ASSERT_TRUE(holder.bound());
     EXPECT_EQ(httpPost(httpPort, "/visca", "82 01 06 04 FF").status, 503);
-    close(holder);
 }
 
 }  // namespace
