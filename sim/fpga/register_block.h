@@ -6,6 +6,9 @@
 
 namespace sim {
 
+// Byte n (0 lowest) of a register word: blocks give each byte of a register its own meaning.
+constexpr uint8_t byteOf(uint32_t value, int n) { return static_cast<uint8_t>(value >> (8 * n)); }
+
 class RegisterBlock {
 public:
     virtual ~RegisterBlock() = default;

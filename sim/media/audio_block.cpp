@@ -17,8 +17,6 @@ constexpr uint8_t kOverrun = 0x40;
 constexpr uint8_t kDoneInterrupt = 0x80;
 constexpr int64_t kNanos = 1000000000;
 
-uint8_t byteOf(uint32_t value, int n) { return static_cast<uint8_t>(value >> (8 * n)); }
-
 // Whole samples at `rate` in `nanos`, without overflowing on long runs.
 uint64_t samplesIn(int64_t nanos, int rate) {
     const auto seconds = static_cast<uint64_t>(nanos / kNanos), rest = static_cast<uint64_t>(nanos % kNanos);

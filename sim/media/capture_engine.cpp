@@ -10,7 +10,6 @@ constexpr uint8_t kDone = 0x80;
 constexpr uint8_t kOverrun = 0x40;
 constexpr uint8_t kFirstField = 0x08;
 
-uint8_t byteOf(uint32_t value, int n) { return static_cast<uint8_t>(value >> (8 * n)); }
 }  // namespace
 
 CaptureEngine::CaptureEngine(FpgaModel& fpga_, uint32_t block_, int line_, bool fullEngine, RawWindow raw_)
