@@ -77,7 +77,8 @@ protected:
         controller = NetnsPair::udpEndpoint(pair->controller, visca::kViscaPort, INADDR_ANY);
         ASSERT_TRUE(controller && controller->bound());
         // The HTTP API answering means the application is past its start-up.
-        ASSERT_TRUE(waitState([](json& s) { return s.contains("ptz"); }, 10s)) << "no state from the camera";
+        // Sanitizer builds start slowly on a busy machine: the wait is generous, a hang still fails.
+        ASSERT_TRUE(waitState([](json& s) { return s.contains("ptz"); }, 30s)) << "no state from the camera";
     }
 
     static json state() {
