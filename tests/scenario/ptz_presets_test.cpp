@@ -27,10 +27,7 @@ using Bytes = std::vector<uint8_t>;
 namespace {
 sim::SimSettings fast(bool servo = true) {
     sim::SimSettings s = quietSettings("none");
-    s.motionSpeed = 60;
-#ifdef __SANITIZE_THREAD__
-    s.motionSpeed = 4;
-#endif
+    s.motionSpeed = kTestHeadSpeed;
     s.servo.present = servo;
     return s;
 }
@@ -85,7 +82,17 @@ protected:
         f.seekp(offset);
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    bool homed() { return waitFor([&] { return service->limitState() == 1; }, 40s); }
+    // On a miss, what the head and the homing thread were doing.
+    ::testing::AssertionResult homed() {
+        if (waitFor([&] { return service->limitState() == 1; }, 40s)) return ::testing::AssertionSuccess();
+        nlohmann::json motors;
+        camera->motion().report(motors);
+        const Stepper& s = stepper();
+        return ::testing::AssertionFailure()
+               << "limit_state " << service->limitState() << " pan " << s.pan_left.load() << ".." << s.pan_right.load()
+               << " ramp 0x" << std::hex << s.panRampStatus() << " tilt 0x" << s.tiltRampStatus() << std::dec
+               << " motors " << motors.dump();
+    }
     bool zoomReady() { return waitFor([&] { return stepper().zoom().zoom_ready.load() == 1; }, 40s); }
     Stepper& stepper() { return service->stepperRef(); }
     int32_t actual(int motor) { return static_cast<int32_t>(camera->motion().peek(reg(motor, XACTUAL))); }

@@ -13,6 +13,7 @@
 #include "hw/hardware.h"
 #include "motion/stepper.h"
 #include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
 #include "support/wait_for.h"
 
 using namespace std::chrono_literals;
@@ -22,10 +23,7 @@ namespace {
 sim::SimSettings fast() {
     sim::SimSettings s;
     s.httpPort = 0;
-    s.motionSpeed = 60;
-#ifdef __SANITIZE_THREAD__
-    s.motionSpeed = 4;  // the head model's catch-up costs too much host time there
-#endif
+    s.motionSpeed = kTestHeadSpeed;
     s.input = "none";
     return s;
 }

@@ -10,7 +10,7 @@
 
 sim::SimSettings StepperRig::fastSettings() {
     sim::SimSettings s = quietSettings();
-    s.motionSpeed = kSpeed;
+    s.motionSpeed = kTestHeadSpeed;
     s.servo.present = false;  // the pan/tilt head alone: the zoom servo has its own tests
     return s;
 }

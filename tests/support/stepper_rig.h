@@ -12,8 +12,7 @@
 
 class StepperRig {
 public:
-    static constexpr double kSpeed = 25.0;
-    // HTTP off, mechanics kSpeed times faster than real time, no zoom servo.
+    // HTTP off, the head's mechanics at the tests' speed, no zoom servo.
     static sim::SimSettings fastSettings();
 
     explicit StepperRig(const sim::SimSettings& settings = fastSettings(), uint8_t limitCheck = 1,
