@@ -179,7 +179,8 @@ void ZoomServo::zoomServoThread() {
 
 bool ZoomServo::probe(Feedback& f) {
     if (stopping()) return false;
-    if (servo.readFeedback(kId) == SMS_STS::kFeedbackBytes) {
+    f.answered = servo.readFeedback(kId) == SMS_STS::kFeedbackBytes;
+    if (f.answered) {
         f.target = servo.readTarget(-1);
         f.position = servo.readPosition(-1);
         f.speed = servo.readSpeed(-1);
@@ -194,12 +195,27 @@ bool ZoomServo::probe(Feedback& f) {
     return pause(10ms);
 }
 
-// An end stop: the servo stands and pushes with all the torque it may use.
-bool ZoomServo::waitEnd(Feedback& f) {
-    for (;;) {
-        if (!probe(f)) return false;
-        if (f.speed == 0 && std::abs(f.load) == zoom_torque_limit.load()) return true;
+// An end stop: the servo stands and pushes with all the torque it may use. A servo that
+// stands without that load has finished its probing move short of any end: waiting on would
+// never end.
+ZoomServo::EndSearch ZoomServo::waitEnd(Feedback& f) {
+    for (int still = 0; still < kStillProbesWithoutEnd;) {
+        if (!probe(f)) return EndSearch::kStopping;
+        if (f.speed == 0 && std::abs(f.load) == zoom_torque_limit.load()) return EndSearch::kFound;
+        if (f.answered) still = (f.speed == 0 && f.moving == 0) ? still + 1 : 0;
     }
+    return EndSearch::kNoEnd;
+}
+
+bool ZoomServo::foundEnd(Feedback& f, const char* side) {
+    switch (waitEnd(f)) {
+        case EndSearch::kFound: return true;
+        case EndSearch::kNoEnd:
+            logAt(2, "Zoom calibration: no %s end within %d steps, zoom not ready\n", side, kProbeSteps);
+            return false;
+        case EndSearch::kStopping: return false;
+    }
+    return false;
 }
 
 bool ZoomServo::calibrate() {
@@ -216,7 +232,7 @@ bool ZoomServo::calibrate() {
     if (!pause(100ms)) return false;
 
     Feedback f;
-    if (!waitEnd(f)) return false;
+    if (!foundEnd(f, "reverse")) return false;
     logAt(5, "#1 Servo reverse Limit Finish %d, %d, %d, %d\n", f.position, f.speed, f.load, f.moving);
     servo.setTorqueEnable(kId, 0);
     if (!pause(1s)) return false;
@@ -228,7 +244,7 @@ bool ZoomServo::calibrate() {
     servo.WritePosEx(kId, kProbeSteps, kProbeSpeed, kProbeAcc);
     if (!pause(100ms)) return false;
 
-    if (!waitEnd(f)) return false;
+    if (!foundEnd(f, "forward")) return false;
     logAt(5, "#2 Servo forward Limit Finish %d, %d, %d, %d\n", f.position, f.speed, f.load, f.moving);
     servo.setTorqueEnable(kId, 0);
     if (!pause(1s)) return false;

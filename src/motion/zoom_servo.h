@@ -34,6 +34,9 @@ public:
     static constexpr int kDriveStep = 60;
     static constexpr auto kDrivePeriod = std::chrono::milliseconds(30);
     static constexpr int kFailuresBeforeLoss = 10;
+    // Answered probes standing still without the end-stop load before the search for an end
+    // is given up (about a second).
+    static constexpr int kStillProbesWithoutEnd = 100;
     // Zoom positions of the front-ends run 0..16384; speed index 0..7.
     static constexpr int kScale = 16384;
     static constexpr std::array<uint16_t, 8> kSpeeds = {30, 50, 100, 200, 400, 800, 1600, 2400};
@@ -88,12 +91,15 @@ public:
 private:
     struct Feedback {
         int target = 0, position = 0, speed = 0, load = 0, moving = 0;
+        bool answered = false;
     };
+    enum class EndSearch { kFound, kNoEnd, kStopping };
     void zoomServoThread();
     // Each returns false when the thread is asked to end.
     bool calibrate();
     bool probe(Feedback& f);
-    bool waitEnd(Feedback& f);
+    EndSearch waitEnd(Feedback& f);
+    bool foundEnd(Feedback& f, const char* side);
     bool centre();
     void drivePass(int& failures, bool& wasMoving);
     bool pause(std::chrono::milliseconds duration);

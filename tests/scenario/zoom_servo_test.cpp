@@ -183,6 +183,20 @@ TEST(ZoomServoCalibration, CloseEndsItWithinASecond) {
     EXPECT_EQ(rig.model().torqueEnable, 0);
 }
 
+// Ends out of the probing move's reach: the search gives up, says so and leaves the zoom unready.
+TEST(ZoomServoCalibration, AnEndOutOfReachLeavesTheZoomUnready) {
+    LogCapture log(2);
+    {
+        ZoomRig rig(settingsWith(true, 30000));
+        ASSERT_TRUE(rig.zoom->zoomServoInit(ZoomServo::kId));
+        rig.zoom->startZoomThread();
+        ASSERT_TRUE(waitFor([&] { return rig.model().moving == 1; }, 5s));
+        ASSERT_TRUE(waitFor([&] { return rig.model().torqueEnable == 0 && rig.model().moving == 0; }, 30s));
+        EXPECT_EQ(rig.zoom->zoom_ready.load(), 0);
+    }
+    EXPECT_NE(log.text().find("Zoom calibration: no reverse end within"), std::string::npos) << log.text();
+}
+
 // One calibrated servo for the drive loop, positioned zoom and faults.
 class CalibratedZoom : public ::testing::Test {
 protected:
