@@ -23,7 +23,7 @@ void HdmiReceiver::inputChanged(const InputFormat& format) {
     outputPulse = outputRunning = false;
 }
 
-bool HdmiReceiver::locked(clock::time_point now) const { return source.present && now - lockStart >= kLockTime; }
+bool HdmiReceiver::locked(clock::time_point now) const { return source.present && now - lockStart >= lockTime; }
 
 bool HdmiReceiver::beginTransfer() {
     std::lock_guard lock(mutex);
@@ -106,6 +106,11 @@ void HdmiReceiver::setColour(Colour c) {
 void HdmiReceiver::failTransfers(int count) {
     std::lock_guard lock(mutex);
     failing = count;
+}
+
+void HdmiReceiver::setLockTime(std::chrono::milliseconds time) {
+    std::lock_guard lock(mutex);
+    lockTime = time;
 }
 
 void HdmiReceiver::setClockUnreadable(bool unreadable) {

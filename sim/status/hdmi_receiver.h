@@ -26,7 +26,7 @@ namespace sim {
 class HdmiReceiver : public I2cTarget {
 public:
     static constexpr uint16_t kAddress = 0x48;
-    static constexpr std::chrono::milliseconds kLockTime{100};
+    static constexpr std::chrono::milliseconds kDefaultLockTime{100};
     enum class Colour : uint8_t { rgb = 0x00, ycbcr422 = 0x20, ycbcr444 = 0x40 };
 
     explicit HdmiReceiver(VideoInput& input);
@@ -39,6 +39,9 @@ public:
     void setColour(Colour colour);
     void failTransfers(int count);  // the next `count` transfers fail; -1 all of them; 0 none
     void setClockUnreadable(bool unreadable);
+    // How long the receiver takes to lock on a new source; 0 locks at once, as a receiver
+    // that tracks a change without losing the picture.
+    void setLockTime(std::chrono::milliseconds time);
     void raiseAudioFault();
     uint8_t registerValue(uint8_t reg);
     std::string stateName();
@@ -60,6 +63,7 @@ private:
     uint8_t pointer = 0;
     InputFormat source;
     clock::time_point lockStart;
+    std::chrono::milliseconds lockTime = kDefaultLockTime;
     Colour colour = Colour::ycbcr422;
     bool outputPulse = false;
     bool outputRunning = false;

@@ -159,6 +159,39 @@ TEST(VideoInputScenario, ChangingTheSourceWhileRunningReconfiguresCapture) {
     EXPECT_NE(text.find("Signal : 1280x720p60 1\n"), std::string::npos);
 }
 
+// A new format seen while the receiver stays locked is reported; a standard-definition one is
+// taken in place, any other restarts the monitor's detection.
+TEST(VideoInputScenario, MonitorTakesAFormatChangeInPlaceOrRestarts) {
+    const struct {
+        const char *from, *to;
+        uint32_t before, after;
+        bool restarts;
+    } cases[] = {{"720p60", "576i", 9, 1, false}, {"576i", "480i", 1, 2, false}, {"1080p59.94", "720p60", 17, 9, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.to);
+        Stdout out;
+        Rig rig(c.from);
+        ASSERT_TRUE(rig.monitorRunning(c.before));
+        rig.camera.receiver().setLockTime(0ms);
+        rig.setInput(c.to);
+        bool left = false;
+        EXPECT_TRUE(waitFor(
+            [&] {
+                left |= rig.receiver_monitor->get_state() != 3;
+                return rig.receiver_monitor->get_state() == 3 && rig.receiver_monitor->get_format() == c.after;
+            },
+            6000ms));
+        EXPECT_EQ(left, c.restarts);
+        rig.receiver_monitor.reset();
+        const std::string text = out.take();
+        EXPECT_NE(text.find("Resolution " + std::to_string(c.before) + " " + std::to_string(c.after) + "\r\n"),
+                  std::string::npos)
+            << text;
+        const size_t detected = text.find("HDMI detected");
+        EXPECT_EQ(text.find("HDMI detected", detected + 1) != std::string::npos, c.restarts) << text;
+    }
+}
+
 TEST(VideoInputScenario, LosingAndRegainingTheSignal) {
     Stdout out;
     Rig rig("720p60");
