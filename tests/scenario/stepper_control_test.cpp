@@ -63,6 +63,33 @@ TEST_F(Homed, PanLeftSwitchHitEscapesRight) {
     EXPECT_GT(static_cast<int32_t>(rig.model().peek(0x4D)), -10000);
 }
 
+// The older tilt wiring drives both inputs: past the top, the tilt is backed off with the switch
+// stops off for three seconds, then armed again.
+TEST(HomedOldWiring, TiltSwitchHitBacksOffWithTheStopsOff) {
+    sim::SimSettings settings = StepperRig::fastSettings();
+    settings.head.oldTiltWiring = true;
+    StepperRig rig(settings);
+    ASSERT_TRUE(rig.begin());
+    Stepper& s = *rig.stepper;
+    ASSERT_TRUE(waitFor([&] { return s.limit_state == 1 && rig.model().peek(0x21) == 314421u; }, 40s));
+    std::this_thread::sleep_for(150ms);
+    rig.model().writes();
+    s.moveAbsolute(0, 700000, 59000);
+    ASSERT_TRUE(waitFor([&] { return rig.output().find("ERR, GOTO UP RIGHT SAFE AREA ( ") != std::string::npos; }, 10s))
+        << rig.output();
+    ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x34) == 0x8AF; }, 10s));
+    EXPECT_EQ(s.limit_state, 1);
+    EXPECT_FALSE(rig.model().switches(0).right);
+    std::vector<uint32_t> switchModes;
+    bool escapeTarget = false;
+    for (const auto& w : rig.model().writes()) {
+        if (w.reg == 0x34) switchModes.push_back(w.value);  // tilt SW_MODE
+        escapeTarget |= w.reg == 0x2D && w.value == 493614 - 30000;  // tilt XTARGET
+    }
+    EXPECT_TRUE(escapeTarget);
+    EXPECT_EQ(switchModes, (std::vector<uint32_t>{0x8AC, 0x8AF}));
+}
+
 TEST_F(Homed, IdleTiltCurrentDropsOnceAfterQuietPasses) {
     LogCapture log(5);
     Stepper& s = *rig.stepper;
