@@ -78,8 +78,7 @@ TEST(HomedOldWiring, TiltSwitchHitBacksOffWithTheStopsOff) {
     ASSERT_TRUE(waitFor([&] { return rig.output().find("ERR, GOTO UP RIGHT SAFE AREA ( ") != std::string::npos; }, 10s))
         << rig.output();
     ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x34) == 0x8AF; }, 10s));
-    EXPECT_EQ(s.limit_state, 1);
-    EXPECT_FALSE(rig.model().switches(0).right);
+    EXPECT_TRUE(waitFor([&] { return s.limit_state == 1 && !rig.model().switches(0).right; }, 5s));
     std::vector<uint32_t> switchModes;
     bool escapeTarget = false;
     for (const auto& w : rig.model().writes()) {
