@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_ARGS ?=
 ARGS ?=
 
-.PHONY: setup build run test asan tsan armhf fuzz clean
+.PHONY: setup build run test asan tsan armhf fuzz coverage clean
 
 setup:
 	@tools/setup.sh
@@ -36,6 +36,15 @@ fuzz:
 	@tools/setup.sh fuzz
 	cmake --preset fuzz $(CMAKE_ARGS) >/dev/null
 	cmake --build --preset fuzz -j$(JOBS)
+
+# The whole suite on a --coverage build, then line and branch coverage of src/ and sim/.
+coverage:
+	@tools/setup.sh coverage
+	cmake --preset coverage $(CMAKE_ARGS) >/dev/null
+	cmake --build --preset coverage -j$(JOBS)
+	find build/coverage -name '*.gcda' -delete
+	-ctest --preset coverage -j$(JOBS)
+	tools/coverage_report build/coverage
 
 clean:
 	rm -rf build

@@ -3,6 +3,7 @@
 #   tools/setup.sh            host build, simulator and tests
 #   tools/setup.sh cross      + the armhf cross compiler and qemu to run its unit tests
 #   tools/setup.sh fuzz       + clang for the fuzz targets
+#   tools/setup.sh coverage   + gcovr for the coverage report
 set -eu
 
 packages="cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
@@ -12,7 +13,8 @@ for extra in "$@"; do
     case "$extra" in
         cross) packages="$packages g++-arm-linux-gnueabihf qemu-user" ;;
         fuzz) packages="$packages clang libclang-rt-dev" ;;
-        *) echo "setup.sh: unknown group '$extra' (cross, fuzz)" >&2; exit 2 ;;
+        coverage) packages="$packages gcovr" ;;
+        *) echo "setup.sh: unknown group '$extra' (cross, fuzz, coverage)" >&2; exit 2 ;;
     esac
 done
 
