@@ -34,6 +34,7 @@ public:
     static constexpr int kDriveStep = 60;
     static constexpr auto kDrivePeriod = std::chrono::milliseconds(30);
     static constexpr int kFailuresBeforeLoss = 10;
+    static constexpr int kInquiryReads = 10;
     // Zoom positions of the front-ends run 0..16384; speed index 0..7.
     static constexpr int kScale = 16384;
     static constexpr std::array<uint16_t, 8> kSpeeds = {30, 50, 100, 200, 400, 800, 1600, 2400};
@@ -64,6 +65,8 @@ public:
     int zoomPosAbs(int position, int speed);
     int zoomPosAbsNormalized(float position_f);
 
+    // The present position for the inquiries: up to kInquiryReads reads; -1 when all failed.
+    int presentPosition();
     // The present servo position clamped to the calibrated range, or 0 without a calibrated servo.
     int storedZoomPosition();
     // Moves to a stored servo position; false without a calibrated servo.

@@ -13,7 +13,7 @@
 class StepperRig {
 public:
     static constexpr double kSpeed = 25.0;
-    // HTTP off, mechanics kSpeed times faster than real time, no zoom servo.
+    // HTTP off, mechanics kSpeed times faster than real time, no zoom servo, the MultiPort adapter fitted.
     static sim::SimSettings fastSettings();
 
     explicit StepperRig(const sim::SimSettings& settings = fastSettings(), uint8_t limitCheck = 1,

@@ -1,0 +1,98 @@
+// The PTZ service and the camera module on a head without a zoom servo: queue codes reach the
+// camera model over LANC, the camera-state words follow, and the video system code follows the input.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "control/ptz.h"
+#include "motion/stepper.h"
+#include "sim/media/input_format.h"
+#include "support/pipeline_rig.h"
+#include "support/quiet_settings.h"
+#include "support/wait_for.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+sim::SimSettings lancHead(const std::string& input) {
+    sim::SimSettings s = quietSettings(input);
+    s.servo.present = false;
+    s.motionSpeed = 60;
+    s.camera.powerOnDelay = 300ms;
+    s.camera.powerOffDelay = 200ms;
+    return s;
+}
+
+class PtzCamera : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("PTZCAM_IFACE", "lo", 1); }
+    void TearDown() override {
+        service.reset();
+        rig.reset();
+        unsetenv("PTZCAM_IFACE");
+    }
+    void start(const std::string& input, bool capture) {
+        rig = std::make_unique<PipelineRig>(lancHead(input), PipelineRig::Parts{PipelineRig::Sender::none, capture});
+        testing::internal::CaptureStdout();
+        service = std::make_unique<ptz>(nullptr, rig->hw, rig->tracking, true, "2.4.6", rig->camera.platform(),
+                                        ViscaPorts{0, 0, 0, 0, 0});
+        testing::internal::GetCapturedStdout();
+    }
+    sim::CameraModuleModel::View lens() { return rig->camera.cameraModule().view(); }
+
+    std::unique_ptr<PipelineRig> rig;
+    std::unique_ptr<ptz> service;
+};
+}  // namespace
+
+TEST_F(PtzCamera, VideoSystemCodeFollowsEveryInputFormat) {
+    start("1080p60", true);
+    const struct {
+        const char* input;
+        int code;
+    } cases[] = {
+        {"1080p60", 0x00},    {"1080p59.94", 0x05}, {"1080p50", 0x08},    {"1080p30", 0x02},    {"1080p29.97", 0x0D},
+        {"1080p25", 0x0A},    {"1080p24", 0x24},    {"1080p23.98", 0x23}, {"1080i60", 0x01},    {"1080i59.94", 0x06},
+        {"1080i50", 0x09},    {"720p60", 0x03},     {"720p59.94", 0x07},  {"720p50", 0x0B},     {"720p30", 0x04},
+        {"720p25", 0x0C},     {"720p24", 0x31},     {"576i", 0x36},       {"480i", 0x36},       {"none", 0x36},
+    };
+    ASSERT_EQ(std::size(cases), sim::InputFormat::names().size());
+    for (const auto& c : cases) {
+        rig->camera.input().set(*sim::InputFormat::parse(c.input));
+        EXPECT_TRUE(waitFor([&] { return service->querySignalCodes().video == c.code; }, 5s)) << c.input;
+    }
+}
+
+TEST_F(PtzCamera, CodesWithoutServoDriveTheCameraAndItsStateWords) {
+    start("none", false);
+    EXPECT_EQ(service->querySignalCodes().video, 0x36);  // no tracking input: an empty format
+    EXPECT_EQ(service->querySignalCodes().audio, 0);
+    EXPECT_EQ(service->stepperRef().multiport_mode.load(), 0);
+
+    service->pushCommand({VISCA_PTZ_ZOOM_TELE, 7, 0});
+    EXPECT_TRUE(waitFor([&] { return lens().zoom > 300; }));
+    service->pushCommand({VISCA_PTZ_ZOOM_STOP, 0, 0});
+    EXPECT_TRUE(waitFor([&] { return rig->camera.fpga().peek(1024 + 16) == 0; }));
+    service->pushCommand({NDI_ZOOM_SPEED, -1.0f, 0});
+    EXPECT_TRUE(waitFor([&] { return lens().lanc == 0x1E28; }));
+    service->pushCommand({NDI_FOCUS_SPEED, 0.5f, 0});
+    EXPECT_TRUE(waitFor([&] { return lens().lanc == 0xF528 && service->cameraWords().focus_mode == 1; }));
+
+    service->pushCommand({NDI_FOCUS_AUTO, 0, 0});
+    EXPECT_TRUE(waitFor([&] { return service->cameraWords().focus_mode == 0 && !lens().autoFocus; }));
+    const int32_t exposure = service->cameraWords().exposure_mode;
+    service->pushCommand({VISCA_PTZ_AE_AUTO, 0, 0});
+    EXPECT_TRUE(waitFor([&] { return service->cameraWords().exposure_mode == (exposure == 0 ? 1 : 0); }, 3s));
+    EXPECT_TRUE(waitFor([&] { return !lens().autoExposure; }, 3s));
+    service->pushCommand({VISCA_PTZ_IRIS, 322, 4});
+    EXPECT_TRUE(waitFor([&] { return lens().lanc == 0x5328 && service->cameraWords().exposure_mode == 1; }, 3s));
+
+    const uint64_t keys = lens().keys;
+    service->pushCommand({VISCA_PTZ_KEY_C2, 0, 0});
+    EXPECT_TRUE(waitFor([&] { return lens().lanc == 0xC218 && lens().keys == keys + 1; }));
+
+    service->pushCommand({VISCA_PTZ_POWER, 3, 0});
+    EXPECT_TRUE(waitFor([&] { return service->cameraPowerGet() == CameraModule::kOffAnswer; }, 5s));
+    service->pushCommand({VISCA_PTZ_POWER, 2, 0});
+    EXPECT_TRUE(waitFor([&] { return lens().on && service->cameraPowerGet() == CameraModule::kOn; }, 5s));
+}
