@@ -39,7 +39,7 @@ void BM_ZoomCommandToFirstLancWord(benchmark::State& state) {
     uint32_t sequence = 0;
     for (auto _ : state) {
         controller.sendTo(kViscaPort, visca::frame(visca::kTypeCommand, ++sequence, stop));
-        std::this_thread::sleep_for(40ms);  // the stop executed, past the queue's pacing
+        std::this_thread::sleep_for(70ms);  // the stop executed and the queue past its pacing after it
         const auto start = Clock::now();
         controller.sendTo(kViscaPort, visca::frame(visca::kTypeCommand, ++sequence, tele));
         while (camera.fpga().peek(1024 + 16) == 0) {

@@ -7,8 +7,10 @@
 #include "control/ptz.h"
 #include "motion/stepper.h"
 #include "sim/media/input_format.h"
+#include "support/log_capture.h"
 #include "support/pipeline_rig.h"
 #include "support/quiet_settings.h"
+#include "support/udp_endpoint.h"
 #include "support/wait_for.h"
 
 using namespace std::chrono_literals;
@@ -31,11 +33,12 @@ protected:
         rig.reset();
         unsetenv("PTZCAM_IFACE");
     }
-    void start(const std::string& input, bool capture) {
-        rig = std::make_unique<PipelineRig>(lancHead(input), PipelineRig::Parts{PipelineRig::Sender::none, capture});
+    void start(const std::string& input, bool capture, bool adapter = false, ViscaPorts ports = {0, 0, 0, 0, 0}) {
+        sim::SimSettings settings = lancHead(input);
+        settings.multiport = adapter;
+        rig = std::make_unique<PipelineRig>(settings, PipelineRig::Parts{PipelineRig::Sender::none, capture});
         testing::internal::CaptureStdout();
-        service = std::make_unique<ptz>(nullptr, rig->hw, rig->tracking, true, "2.4.6", rig->camera.platform(),
-                                        ViscaPorts{0, 0, 0, 0, 0});
+        service = std::make_unique<ptz>(nullptr, rig->hw, rig->tracking, true, "2.4.6", rig->camera.platform(), ports);
         testing::internal::GetCapturedStdout();
     }
     sim::CameraModuleModel::View lens() { return rig->camera.cameraModule().view(); }
@@ -95,4 +98,34 @@ TEST_F(PtzCamera, CodesWithoutServoDriveTheCameraAndItsStateWords) {
     EXPECT_TRUE(waitFor([&] { return service->cameraPowerGet() == CameraModule::kOffAnswer; }, 5s));
     service->pushCommand({VISCA_PTZ_POWER, 2, 0});
     EXPECT_TRUE(waitFor([&] { return lens().on && service->cameraPowerGet() == CameraModule::kOn; }, 5s));
+}
+
+TEST_F(PtzCamera, AdapterCarriesTheKeysAndItsLossLeavesVisca) {
+    constexpr uint16_t kVisca = 47391, kReplies = 47392;
+    UdpEndpoint controller(kReplies);
+    start("none", false, true, ViscaPorts{0, kVisca, 0, 0, kReplies});
+    ASSERT_EQ(service->stepperRef().multiport_mode.load(), 1);
+    sim::MultiPortModel& adapter = *rig->camera.multiPort();
+    const auto sent = [&](const std::string& frame) {
+        return waitFor([&] {
+            const auto f = adapter.frames();
+            return !f.empty() && f.back() == frame;
+        });
+    };
+    service->pushCommand({VISCA_PTZ_ZOOM_WIDE, 3, 0});
+    EXPECT_TRUE(sent("#7530*"));
+    service->pushCommand({VISCA_PTZ_ZOOM_STOP, 0, 0});
+    EXPECT_TRUE(sent("#7590*"));
+    EXPECT_TRUE(waitFor([&] { return adapter.replies() > 0; }, 5s));  // its query answered by viscaPTZ
+
+    LogCapture log(2);
+    adapter.hangUp();
+    const visca::Bytes power = {0x81, 0x09, 0x04, 0x00, 0xFF};
+    controller.sendTo(kVisca, visca::frame(visca::kTypeInquiry, 9, power));
+    const auto answer = controller.receive(2s);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(*answer, visca::replyTo(visca::frame(visca::kTypeInquiry, 9, power), visca::Bytes{0x90, 0x50, 0x02, 0xFF}));
+    service->pushCommand({VISCA_PTZ_ZOOM_TELE, 2, 0});
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(log.text(), "MultiPort:: adapter lost\n");
 }
