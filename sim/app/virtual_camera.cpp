@@ -18,7 +18,7 @@
 //                   in place of the servo
 //  NdiStandIn       the NDI library                                  NDI table   PTZSIM_NDI
 //  DeviceRoot       /dev/mem, /proc/device-tree/reserved-memory,     files       PTZCAM_ROOT, PTZSIM_DT_CELLS,
-//                   /dev/ttyS1 (silent without a servo), the at24                PTZSIM_VIDEO_REGION
+//                   /dev/ttyS1 (silent without servo or adapter), the at24                PTZSIM_VIDEO_REGION
 //                   EEPROM file (kept in a given root)
 #include "sim/app/virtual_camera.h"
 
