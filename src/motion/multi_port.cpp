@@ -133,8 +133,7 @@ void MultiPort::flush() {
     writePending();
 }
 
-bool MultiPort::waitReadable(int timeoutMs) const {
-    const int descriptor = fd.load();
+bool MultiPort::waitReadable(int descriptor, int timeoutMs) {
     if (descriptor < 0 || descriptor >= FD_SETSIZE) return false;
     timeval timeout{timeoutMs / 1000, static_cast<suseconds_t>((timeoutMs % 1000) * 1000)};
     fd_set readable;
@@ -147,9 +146,10 @@ bool MultiPort::waitReadable(int timeoutMs) const {
 }
 
 int MultiPort::readTimed(uint8_t* buf, int len) {
+    const int descriptor = fd.load();
     int total = 0;
-    while (total < len && waitReadable(read_timeout_ms)) {
-        const ssize_t count = ::read(fd.load(), buf + total, static_cast<size_t>(len - total));
+    while (total < len && waitReadable(descriptor, read_timeout_ms)) {
+        const ssize_t count = ::read(descriptor, buf + total, static_cast<size_t>(len - total));
         if (count <= 0 && errno != EAGAIN && errno != EINTR) break;  // hung up
         if (count > 0) total += static_cast<int>(count);
         logAt(5, "nLen = %d rvLen = %d\n", len, total);
@@ -160,13 +160,16 @@ int MultiPort::readTimed(uint8_t* buf, int len) {
 
 int MultiPort::readOnce(uint8_t* buf, int len) {
     std::memset(buf, 0, static_cast<size_t>(std::max(len, 0)));
-    if (fd.load() < 0) return -1;
-    if (!waitReadable(read_timeout_ms)) {
+    // One descriptor for the wait and the read: a probe on another thread may reopen the port.
+    const int descriptor = fd.load();
+    if (descriptor < 0) return -1;
+    if (!waitReadable(descriptor, read_timeout_ms)) {
         logAt(5, "serial read fd read return 0\n");
         return 0;
     }
-    const ssize_t count = ::read(fd.load(), buf, static_cast<size_t>(std::min(len, kReadOnceBytes)));
-    if (count < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    const ssize_t count = ::read(descriptor, buf, static_cast<size_t>(std::min(len, kReadOnceBytes)));
+    // EBADF: closed meanwhile by a probe, which is not a hang-up.
+    if (count < 0 && (errno == EAGAIN || errno == EINTR || errno == EBADF)) return 0;
     // Readable yet nothing to read: the other end hung up (EIO on a pseudo-terminal, 0 at end of file).
     if (count <= 0) return -1;
     logAt(5, "Raw  MultiPort : ");
@@ -179,7 +182,7 @@ bool MultiPort::probe() {
     if (open(kProbeBaud, kPort) == 0) throw std::runtime_error("Failed to init ttyS1");
     std::puts("Send Multi-Port Ping..Wait");
     sendRaw(kProbeFrame);
-    if (!waitReadable(kProbeWaitMs)) {
+    if (!waitReadable(fd.load(), kProbeWaitMs)) {
         std::puts("...Failed.");
         return false;
     }

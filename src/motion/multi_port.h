@@ -54,7 +54,7 @@ public:
 private:
     // Callers hold send_mutex.
     void writePending();
-    bool waitReadable(int timeoutMs) const;
+    static bool waitReadable(int descriptor, int timeoutMs);
 
     std::atomic<int> fd{-1};
     std::unique_ptr<termios> saved_settings;

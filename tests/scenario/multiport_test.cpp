@@ -84,6 +84,16 @@ TEST_F(Adapter, ProbeFindsTheAdapterAtItsSpeed) {
     EXPECT_TRUE(received("#tulmo*"));
 }
 
+TEST_F(Adapter, ReadsWaitForWhatTheAdapterSends) {
+    ASSERT_TRUE(probe());
+    uint8_t buf[16];
+    ASSERT_EQ(port.readTimed(buf, 5), 5);  // its detection frame follows the ping's answer
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "%000*");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.readOnce(buf, sizeof buf), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(port.read_timeout_ms));
+}
+
 TEST_F(NoAdapter, AnswersCountByTheirFirstSevenCharacters) {
     const struct {
         const char* answer;
