@@ -6,6 +6,8 @@
 #include <chrono>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "hw/hardware.h"
 #include "motion/camera_module.h"
 #include "motion/multi_port.h"
@@ -131,6 +133,10 @@ TEST_F(Lanc, HeldZoomMovesTheLensOfACameraThatIsOn) {
     const int stopped = camera.cameraModule().view().zoom;
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(camera.cameraModule().view().zoom, stopped);
+    const auto state = camera.api().state()["camera"];
+    EXPECT_EQ(state["zoom"], stopped);
+    EXPECT_EQ(state["lanc"], 0x0E28u);
+    EXPECT_TRUE(state.contains("focus") && state.contains("iris"));
 }
 
 TEST_F(Lanc, PowerOffThenOnFollowsTheSense) {
@@ -140,11 +146,15 @@ TEST_F(Lanc, PowerOffThenOnFollowsTheSense) {
     EXPECT_EQ(requested.load(), 1);
     EXPECT_EQ(module.cameraPowerGet(), CameraModule::kOffAnswer);
     EXPECT_EQ(camera.fpga().peek(kLancWord), 0u);
+    const auto off = camera.api().state()["camera"];
+    EXPECT_EQ(off["power"], "off");
+    EXPECT_EQ(off["lanc"], 0x5E18u);
     requested = 0;
     module.cameraPowerSet(requested);
     EXPECT_EQ(requested.load(), 0);
     EXPECT_EQ(module.cameraPowerGet(), CameraModule::kOn);
     EXPECT_EQ(camera.fpga().peek(kPowerWord) & 3u, 0u);
+    EXPECT_EQ(camera.api().state()["camera"]["power"], "on");
     requested = 0;
     module.cameraPowerSet(requested);
     EXPECT_EQ(log.text().find("TimeOver"), std::string::npos);

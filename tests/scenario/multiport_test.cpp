@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "control/multiport_input.h"
 #include "hw/hardware.h"
 #include "motion/camera_module.h"
@@ -140,6 +142,9 @@ TEST_F(Adapter, KeyFramesOfTheCameraOperations) {
         EXPECT_EQ(tail, c.sent);
     }
     EXPECT_EQ(camera.cameraModule().view().lanc, 0u);  // nothing went over LANC
+    const auto state = camera.api().state()["multiport"];
+    EXPECT_EQ(state["present"], true);
+    EXPECT_EQ(state["keys"].back(), "#7P10*");
 }
 
 TEST_F(Adapter, QueriesAreAnsweredAndStatusFramesLogged) {
@@ -201,6 +206,7 @@ TEST_F(Adapter, HangUpIsLoggedOnceAndClosesThePort) {
 }
 
 TEST_F(NoAdapter, OpenKnowsNo230400ButSetBaudDoes) {
+    EXPECT_EQ(camera.api().state()["multiport"]["present"], false);
     ASSERT_EQ(port.open(230400, MultiPort::kPort), 1);
     EXPECT_EQ(camera.root().ttyS1().baud(), 115200);
     EXPECT_EQ(port.setBaud(230400), 1);
