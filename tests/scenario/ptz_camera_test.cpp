@@ -2,6 +2,7 @@
 // camera model over LANC, the camera-state words follow, and the video system code follows the input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "control/ptz.h"
@@ -117,6 +118,18 @@ TEST_F(PtzCamera, AdapterCarriesTheKeysAndItsLossLeavesVisca) {
     service->pushCommand({VISCA_PTZ_ZOOM_STOP, 0, 0});
     EXPECT_TRUE(sent("#7590*"));
     EXPECT_TRUE(waitFor([&] { return adapter.replies() > 0; }, 5s));  // its query answered by viscaPTZ
+
+    // The zoom restart finds no servo and probes the adapter again; the reopened port is served.
+    const visca::Bytes restart = {0x81, 0x11, 0x06, 0x05, 0xFF};
+    const visca::Bytes request = visca::frame(visca::kTypeCommand, 5, restart);
+    controller.sendTo(kVisca, request);
+    EXPECT_EQ(controller.receive(2s), visca::replyTo(request, visca::ackPayload(1)));
+    EXPECT_EQ(controller.receive(5s), visca::replyTo(request, visca::completionPayload(1)));
+    const auto frames = adapter.frames();
+    EXPECT_EQ(std::count(frames.begin(), frames.end(), "#tulmo*"), 2);
+    EXPECT_EQ(service->stepperRef().multiport_mode.load(), 1);
+    const uint64_t replies = adapter.replies();
+    EXPECT_TRUE(waitFor([&] { return adapter.replies() > replies; }, 5s));
 
     LogCapture log(2);
     adapter.hangUp();
