@@ -179,6 +179,7 @@ int MultiPort::readOnce(uint8_t* buf, int len) {
 }
 
 bool MultiPort::probe() {
+    std::lock_guard lock(probe_mutex);
     if (open(kProbeBaud, kPort) == 0) throw std::runtime_error("Failed to init ttyS1");
     std::puts("Send Multi-Port Ping..Wait");
     sendRaw(kProbeFrame);

@@ -63,4 +63,6 @@ private:
     int tx_length = 0;
     // Key frames (queuePTZ) and reply frames (viscaPTZ) share the transmit buffer.
     std::mutex send_mutex;
+    // Both threads may ask for a probe (home, zoom restart): one ping and its answer at a time.
+    std::mutex probe_mutex;
 };
