@@ -8,8 +8,6 @@
 
 class ViscaInquiries {
 public:
-    static constexpr int kZoomScale = 16384;
-
     explicit ViscaInquiries(InquirySource& source) : source(source) {}
 
     // The reply payload after the prefix byte (0x50 ... 0xFF); empty when the kind cannot be answered.

@@ -128,11 +128,6 @@ int MultiPort::sendRaw(std::span<const uint8_t, 7> frame) {
     return 1;
 }
 
-void MultiPort::flush() {
-    std::lock_guard lock(send_mutex);
-    writePending();
-}
-
 bool MultiPort::waitReadable(int descriptor, int timeoutMs) {
     if (descriptor < 0 || descriptor >= FD_SETSIZE) return false;
     timeval timeout{timeoutMs / 1000, static_cast<suseconds_t>((timeoutMs % 1000) * 1000)};

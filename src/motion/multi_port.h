@@ -23,7 +23,6 @@ public:
     MultiPort(const MultiPort&) = delete;
     MultiPort& operator=(const MultiPort&) = delete;
 
-    virtual int getWord() const { return fd.load(); }
     // Recomputes both speeds in the kept settings (applied by the next open); the descriptor when closed.
     virtual int setBaud(int baud);
     // 1 when open and set up (raw 8N1); 0 after perror. No path: 0.
@@ -34,7 +33,6 @@ public:
     int sendKey(char c1, char c2);
     // A whole 7-byte frame.
     int sendRaw(std::span<const uint8_t, 7> frame);
-    void flush();
 
     // Reads until len bytes arrived or a wait of the time-out found nothing; the count read.
     int readTimed(uint8_t* buf, int len);
