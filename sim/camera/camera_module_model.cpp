@@ -60,8 +60,9 @@ void CameraModuleModel::lensRates(uint32_t word) {
     zoomRate = focusRate = 0;
     if (!state.on || typeOf(word) != kSpecialType) return;
     const uint8_t code = codeOf(word);
-    if (code % 2 == 0 && code > 0 && code < kWideBase) zoomRate = kUnitsPerSpeed * (code / 2);
-    else if (code % 2 == 0 && code > kWideBase && code < 2 * kWideBase) zoomRate = -kUnitsPerSpeed * ((code - kWideBase) / 2);
+    const bool zoomCode = code % 2 == 0 && code > 0 && code < 2 * kWideBase && code != kWideBase;
+    if (zoomCode && code < kWideBase) zoomRate = kUnitsPerSpeed * (code / 2);
+    else if (zoomCode) zoomRate = -kUnitsPerSpeed * ((code - kWideBase) / 2);
     else if (code == kFocusFar) focusRate = kUnitsPerSpeed * kSteadyFocusSpeed;
     else if (code == kFocusNear) focusRate = -kUnitsPerSpeed * kSteadyFocusSpeed;
     else if ((code & 0xF0) == 0xE0) focusRate = kUnitsPerSpeed * (code & 0x0F) / 2;

@@ -21,7 +21,8 @@ bool statusFrame(std::span<const uint8_t> bytes, char key) {
 }
 
 void zoomStatus(char key, uint8_t d) {
-    if (d >= '1' && d <= '8') logAt(5, key == '4' ? "MultiPort:: Zoom Tele %d\n" : "MultiPort:: Zoom Wide %d\n", d - '0');
+    const char* drive = key == '4' ? "MultiPort:: Zoom Tele %d\n" : "MultiPort:: Zoom Wide %d\n";
+    if (d >= '1' && d <= '8') logAt(5, drive, d - '0');
     else if (key == '5' && d >= '9') logAt(5, "MultiPort:: Zoom Stop\n");
 }
 }  // namespace

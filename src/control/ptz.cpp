@@ -174,8 +174,10 @@ void ptz::startThreads(ViscaPorts ports) {
     inquiries = std::make_unique<ViscaInquiries>(*this);
     visca->setInquiryAnswer([this](int kind, int) { return inquiries->answer(kind); });
     adapterInput = std::make_unique<MultiPortInput>(stepper->multiPort());
-    visca->setSerialInput({[this] { return stepper->multiport_mode.load() != 0 ? stepper->multiPort().descriptor() : -1; },
-                           [this] { adapterInput->serve(); }});
+    // The adapter's port is watched only in MultiPort mode; a probe may reopen it at any time.
+    visca->setSerialInput(
+        {[this] { return stepper->multiport_mode.load() != 0 ? stepper->multiPort().descriptor() : -1; },
+         [this] { adapterInput->serve(); }});
     visca->start();
     queue_thread = std::thread([this] {
         set_thread_name("queuePTZ");

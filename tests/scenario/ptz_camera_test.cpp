@@ -137,7 +137,8 @@ TEST_F(PtzCamera, AdapterCarriesTheKeysAndItsLossLeavesVisca) {
     controller.sendTo(kVisca, visca::frame(visca::kTypeInquiry, 9, power));
     const auto answer = controller.receive(2s);
     ASSERT_TRUE(answer.has_value());
-    EXPECT_EQ(*answer, visca::replyTo(visca::frame(visca::kTypeInquiry, 9, power), visca::Bytes{0x90, 0x50, 0x02, 0xFF}));
+    const visca::Bytes on = {0x90, 0x50, 0x02, 0xFF};
+    EXPECT_EQ(*answer, visca::replyTo(visca::frame(visca::kTypeInquiry, 9, power), on));
     service->pushCommand({VISCA_PTZ_ZOOM_TELE, 2, 0});
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(log.text(), "MultiPort:: adapter lost\n");

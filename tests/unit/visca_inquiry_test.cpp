@@ -138,7 +138,9 @@ TEST_F(Inquiry, ZoomIsScaledToTheCalibratedRangeAndUnknownWhileUncalibrated) {
 TEST_F(Inquiry, BlockBecCarriesTheZoomSettingsAndFlags) {
     state.settings = {.width = 3976, .torque_limit = 450, .servo_flags = 1, .multiport_mode = 1, .reverse = 1};
     state.words.tilt_reverse = 1;
-    const Bytes answer{0x90, 0x50, 0x0, 0xF, 0x2, 0x4, 0x0, 0x1, 0xC, 0x2, 0x05, 0x11, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF};
+    // Width 3976 - 100 = 0x0F24, torque 450 = 0x01C2, flags 1 | 1 x 4, reverse 1 | 0x10.
+    const Bytes answer{0x90, 0x50, 0x0, 0xF, 0x2, 0x4, 0x0, 0x1, 0xC, 0x2, 0x05, 0x11,
+                       0x10, 0,    0,   0,   0,   0,   0,   0,   0,   0xFF};
     EXPECT_EQ(ask({0x81, 0x29, 0x04, 0x50, 0xFF}), answer);
     state.settings = {};
     state.words.tilt_reverse = 0;
