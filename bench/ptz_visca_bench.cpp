@@ -1,5 +1,6 @@
 // VISCA over IP between two network namespaces against the PTZ service on the virtual camera:
-// command round trips against a bare UDP echo, datagram to first SPI write, sustained rate.
+// command round trips against a bare UDP echo, position inquiries against the echo (alternated),
+// datagram to first SPI write, sustained rate. Run pinned to one CPU (taskset -c 0) for the ratios.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -117,6 +118,34 @@ void BM_ViscaCommandAckAndCompletion(benchmark::State& state) {
     report(state, completions, "completion");
 }
 BENCHMARK(BM_ViscaCommandAckAndCompletion)->Iterations(2000)->UseRealTime();
+
+// Echo and position inquiry alternated in one loop, so that both see the same machine.
+void BM_PositionInquiryAgainstEcho(benchmark::State& state) {
+    Rig& r = rig();
+    if (!r.ready) return state.SkipWithError("needs root and ip netns");
+    const std::vector<uint8_t> inquiry = {0x81, 0x09, 0x06, 0x12, 0xFF};
+    std::vector<double> echoes, answers;
+    uint32_t sequence = 0;
+    for (auto _ : state) {
+        const std::vector<uint8_t> request = visca::frame(visca::kTypeInquiry, ++sequence, inquiry);
+        auto start = Clock::now();
+        r.sendTo(request, kEchoPort);
+        if (!r.replied(1000ms)) return state.SkipWithError("echo lost");
+        echoes.push_back(microsSince(start));
+        start = Clock::now();
+        r.sendTo(request, visca::kViscaPort);
+        if (!r.replied(1000ms)) return state.SkipWithError("answer lost");
+        answers.push_back(microsSince(start));
+    }
+    std::sort(echoes.begin(), echoes.end());
+    std::sort(answers.begin(), answers.end());
+    const auto at = [](const std::vector<double>& v, size_t permille) { return v[v.size() * permille / 1000]; };
+    state.counters["ratio_p50"] = at(answers, 500) / at(echoes, 500);
+    state.counters["ratio_p99"] = at(answers, 990) / at(echoes, 990);
+    report(state, echoes, "echo");
+    report(state, answers, "inquiry");
+}
+BENCHMARK(BM_PositionInquiryAgainstEcho)->Iterations(2000)->UseRealTime();
 
 // From the datagram leaving the controller to the first write the chip model executes.
 void BM_DatagramToFirstSpiWrite(benchmark::State& state) {

@@ -50,6 +50,19 @@ SimSettings SimSettings::fromEnvironment() {
     }
     readMotionEnvironment(s.head, s.motionSpeed);
     readServoEnvironment(s.servo);
+    if (const char* adapter = env("PTZSIM_MULTIPORT")) {
+        const std::string value = adapter;
+        if (value != "present" && value != "none")
+            throw std::runtime_error("ptzcam-sim: PTZSIM_MULTIPORT must be present or none");
+        s.multiport = value == "present";
+    }
+    if (const char* power = env("PTZSIM_CAMERA_POWER")) {
+        const std::string value = power;
+        if (value != "on" && value != "off" && value != "stuck")
+            throw std::runtime_error("ptzcam-sim: PTZSIM_CAMERA_POWER must be on, off or stuck");
+        s.camera.startsOn = value != "off";
+        s.camera.stuck = value == "stuck";
+    }
     if (s.dtCells == 3) throw std::runtime_error("ptzcam-sim: PTZSIM_DT_CELLS must be 2 or 4");
     if (const char* absent = env("PTZSIM_UIO_ABSENT")) {
         std::stringstream list(absent);

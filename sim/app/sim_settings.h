@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "sim/camera/camera_module_model.h"
 #include "sim/fpga/fpga_model.h"
 #include "sim/motion/head_mechanics.h"
 #include "sim/motion/servo_settings.h"
@@ -26,6 +27,8 @@ struct SimSettings {
     HeadGeometry head;                 // PTZSIM_PAN_SWITCHES, PTZSIM_TILT_SWITCH, PTZSIM_TILT_WIRING
     double motionSpeed = 1.0;          // PTZSIM_SPEED: the head's and the zoom's mechanics run this much faster
     ServoSettings servo;               // PTZSIM_SERVO, PTZSIM_ZOOM_TRAVEL
+    bool multiport = false;            // PTZSIM_MULTIPORT=present: the adapter on /dev/ttyS1 (without a servo)
+    CameraSettings camera;             // PTZSIM_CAMERA_POWER
 
     static SimSettings fromEnvironment();
 };

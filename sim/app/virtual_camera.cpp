@@ -13,9 +13,12 @@
 //                                                                                PTZSIM_SPEED
 //  SmsStsServo      /dev/ttyS1 (pseudo-terminal), zoom servo ID 1    serial      PTZSIM_SERVO, PTZSIM_ZOOM_TRAVEL,
 //                                                                                PTZSIM_SPEED
+//  CameraModuleModel block 1024, registers 16 (LANC) and 18 (power)  UIO         PTZSIM_CAMERA_POWER
+//  MultiPortModel   /dev/ttyS1 (pseudo-terminal) at 9600 baud,       serial      PTZSIM_MULTIPORT (with PTZSIM_SERVO=none)
+//                   in place of the servo
 //  NdiStandIn       the NDI library                                  NDI table   PTZSIM_NDI
 //  DeviceRoot       /dev/mem, /proc/device-tree/reserved-memory,     files       PTZCAM_ROOT, PTZSIM_DT_CELLS,
-//                   /dev/ttyS1 (silent without a servo), the at24                PTZSIM_VIDEO_REGION
+//                   /dev/ttyS1 (silent without servo or adapter), the at24                PTZSIM_VIDEO_REGION
 //                   EEPROM file (kept in a given root)
 #include "sim/app/virtual_camera.h"
 
@@ -77,7 +80,8 @@ VirtualCamera::VirtualCamera(const SimSettings& settings_)
       motionChip(std::make_shared<Tmc5041Model>(Tmc5041Model::Config{settings.head, settings.motionSpeed},
                                                 fpgaModel)),
       audioBlock(std::make_shared<AudioBlock>(*fpgaModel, reservedWindow.view(), settings.audioRate,
-                                              busBase(settings))) {
+                                              busBase(settings))),
+      cameraModel(std::make_shared<CameraModuleModel>(settings.camera)) {
     fitModels();
     publishState();
 }
@@ -95,7 +99,10 @@ void VirtualCamera::fitModels() {
     if (settings.servo.present) {
         zoomServo = std::make_shared<SmsStsServo>(SmsStsServo::Config{1, settings.servo.zoomTravel, settings.motionSpeed});
         zoomLine = std::make_unique<ServoLine>(deviceRoot.ttyS1(), zoomServo);
+    } else if (settings.multiport) {
+        adapter = std::make_unique<MultiPortModel>(deviceRoot.ttyS1());
     }
+    fpgaModel->attach(CameraModuleModel::kFirstWord, CameraModuleModel::kWords, cameraModel);
 }
 
 void VirtualCamera::publishState() {
@@ -120,6 +127,11 @@ void VirtualCamera::publishState() {
             state["zoom"]["present"] = false;
         if (zoomLine) state["zoom"]["silent"] = zoomLine->silent();
         state["eeprom"] = eepromHex(deviceRoot.eepromFile());
+        cameraModel->report(state);
+        if (adapter)
+            adapter->report(state);
+        else
+            state["multiport"]["present"] = false;
     });
     addServoRoutes(stateApi, zoomLine.get());
     addInputRoutes(stateApi, source);
@@ -137,6 +149,7 @@ VirtualCamera::~VirtualCamera() {
     audioBlock->shutdown();
     motionChip->shutdown();
     if (zoomLine) zoomLine->shutdown();
+    if (adapter) adapter->shutdown();
     fpgaModel->shutdown();
 }
 

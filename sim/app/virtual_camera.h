@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "sim/app/sim_settings.h"
+#include "sim/camera/camera_module_model.h"
+#include "sim/camera/multiport_model.h"
 #include "sim/fpga/fpga_model.h"
 #include "sim/fpga/memory_window.h"
 #include "sim/http/state_api.h"
@@ -49,6 +51,9 @@ public:
     SmsStsServo* servo() { return zoomServo.get(); }
     ServoLine* servoLine() { return zoomLine.get(); }
     NdiStandIn& ndi() { return *simPlatform->ndiStandIn(); }
+    CameraModuleModel& cameraModule() { return *cameraModel; }
+    // Null unless PTZSIM_SERVO=none and PTZSIM_MULTIPORT=present.
+    MultiPortModel* multiPort() { return adapter.get(); }
 
 private:
     void fitModels();
@@ -69,6 +74,8 @@ private:
     std::shared_ptr<AudioBlock> audioBlock;
     std::shared_ptr<SmsStsServo> zoomServo;
     std::unique_ptr<ServoLine> zoomLine;
+    std::shared_ptr<CameraModuleModel> cameraModel;
+    std::unique_ptr<MultiPortModel> adapter;
 };
 
 }  // namespace sim

@@ -54,6 +54,11 @@ PseudoTerminal::~PseudoTerminal() {
     if (masterFd >= 0) ::close(masterFd);
 }
 
+void PseudoTerminal::hangUp() {
+    if (masterFd >= 0) ::close(masterFd);
+    masterFd = -1;
+}
+
 int PseudoTerminal::baud() const {
     termios settings{};
     if (slaveFd < 0 || tcgetattr(slaveFd, &settings) != 0) return 0;

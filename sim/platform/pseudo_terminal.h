@@ -19,6 +19,8 @@ public:
     const std::string& slavePath() const { return slaveName; }
     // The line speed the port was set to (bits per second), read from the slave's settings.
     int baud() const;
+    // Closes the master side: the application's reads and writes on the slave fail from then on.
+    void hangUp();
 
 private:
     int masterFd = -1;

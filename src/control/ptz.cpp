@@ -59,6 +59,10 @@ ptz::ptz(std::shared_ptr<network_send> sender_, std::shared_ptr<hardware> hw_, s
     std::fflush(stdout);
     selectDegreeMode(cut, settings);
     startStepper(limitCheck, settings);
+    camera = std::make_unique<CameraModule>(hw, stepper->multiport_mode, stepper->servo_flags, stepper->multiPort());
+    cam_power = cameraPowerGet();
+    const SignalCodes codes = querySignalCodes();
+    logAt(5, "hdmi status %X %X\n", codes.video, codes.audio);
     publishStatus();
     startThreads(ports);
 }
@@ -69,10 +73,14 @@ ptz::~ptz() {
     stop_requested = true;
     // viscaPTZ uses this object: it goes before anything it reads.
     if (visca) visca->stop();
+    if (camera) camera->stop();  // a power sequence in progress ends its polls
     ring.push({PTZ_QUIT, 0, 0});
     if (queue_thread.joinable()) queue_thread.join();
     eeprom->close();
     visca.reset();
+    adapterInput.reset();
+    inquiries.reset();
+    camera.reset();
     presetOps.reset();
     motionOps.reset();
     stepper.reset();
@@ -163,6 +171,13 @@ void ptz::publishStatus() {
 
 void ptz::startThreads(ViscaPorts ports) {
     visca = std::make_unique<ViscaSocketThread>(*this, net_info, ports);
+    inquiries = std::make_unique<ViscaInquiries>(*this);
+    visca->setInquiryAnswer([this](int kind, int) { return inquiries->answer(kind); });
+    adapterInput = std::make_unique<MultiPortInput>(stepper->multiPort());
+    // The adapter's port is watched only in MultiPort mode; a probe may reopen it at any time.
+    visca->setSerialInput(
+        {[this] { return stepper->multiport_mode.load() != 0 ? stepper->multiPort().descriptor() : -1; },
+         [this] { adapterInput->serve(); }});
     visca->start();
     queue_thread = std::thread([this] {
         set_thread_name("queuePTZ");
@@ -198,5 +213,4 @@ void ptz::setPresetSpeed(int index, uint8_t speed) { presetOps->setPresetSpeed(i
 
 int ptz::zoomLimitRestart() { return stepper->zoomLimitRestart() ? 1 : 0; }
 
-// The MultiPort adapter is not looked for yet: it is never found.
-int ptz::detectMultiPort() { return 0; }
+int ptz::detectMultiPort() { return stepper->detectMultiPort() ? 1 : 0; }

@@ -10,9 +10,13 @@
 #include <thread>
 
 #include "control/command_ring.h"
+#include "control/inquiry_source.h"
+#include "control/multiport_input.h"
 #include "control/net_info.h"
+#include "control/visca_inquiries.h"
 #include "control/visca_socket_thread.h"
 #include "control/visca_target.h"
+#include "motion/camera_module.h"
 #include "motion/ptz_motion.h"
 #include "motion/ptz_presets.h"
 #include "platform/platform.h"
@@ -24,7 +28,7 @@ class track;
 class Stepper;
 class eepromDevice;
 
-class ptz : public ViscaTarget {
+class ptz : public ViscaTarget, public InquirySource {
 public:
     static constexpr const char* kSpiDevice = "/dev/spidev32766.0";
     static constexpr size_t kPresets = 10;
@@ -49,6 +53,14 @@ public:
     int zoomLimitRestart() override;
     int detectMultiPort() override;
 
+    // InquirySource (headLimits and actualPosition as above)
+    bool zoomUnknown() override;
+    ZoomReading readZoom() override;
+    ZoomSettings zoomSettings() override;
+    int cameraPowerGet() override;
+    CameraWords cameraWords() override;
+    SignalCodes querySignalCodes() override;
+
     // What queuePTZ does with one record.
     void execute(const PtzCommand& command);
 
@@ -56,6 +68,7 @@ public:
     Stepper& stepperRef() { return *stepper; }
     PtzMotion& motion() { return *motionOps; }
     PtzPresets& presets() { return *presetOps; }
+    CameraModule& cameraModule() { return *camera; }
     uint8_t tallyOn() const { return tally_on.load(); }
     int whiteBalanceMode() const { return wb_mode.load(); }
     int32_t limitDegree() const { return limit_degree; }
@@ -78,6 +91,11 @@ private:
     void executePanTilt(const PtzCommand& command);
     void executeSetting(const PtzCommand& command);
     void executeWhiteBalance(int32_t code);
+    // Power, focus, exposure, iris and key codes for the camera module; false for any other code.
+    bool executeCamera(const PtzCommand& command);
+    void executeIris(const PtzCommand& command, int absolute);
+    void toggleExposure();
+    void focusModeTo(int mode);
     // Zoom and preset codes; false for any other code.
     bool executeZoomOrPreset(const PtzCommand& command);
 
@@ -91,6 +109,9 @@ private:
     std::unique_ptr<PtzMotion> motionOps;
     std::shared_ptr<eepromDevice> eeprom;
     std::unique_ptr<PtzPresets> presetOps;
+    std::unique_ptr<CameraModule> camera;
+    std::unique_ptr<ViscaInquiries> inquiries;
+    std::unique_ptr<MultiPortInput> adapterInput;
     std::unique_ptr<ViscaSocketThread> visca;
     std::thread queue_thread;
     std::atomic<bool> stop_requested{false};
@@ -101,6 +122,8 @@ private:
     std::atomic<int32_t> focus_mode{2};
     std::atomic<int32_t> exposure_mode{2};
     std::atomic<int32_t> wb_mode{6};
+    std::atomic<int32_t> video_system{0};
+    std::atomic<int32_t> audio_system{0};
     std::atomic<uint8_t> tally_on{0};
     int32_t limit_degree = 150;
 };

@@ -1,7 +1,9 @@
 // Direction codes of the VISCA pan/tilt commands, as the queue thread executes them.
 #include "control/ptz_command.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 
 namespace {
@@ -23,4 +25,9 @@ int panTiltDirectionOf(int32_t code) {
     if (base == VISCA_PTZ_HOME) return 0;
     if (base == VISCA_PTZ_RESET) return 255;
     return -1;
+}
+
+int32_t integerOf(float value) {
+    if (std::isnan(value)) return 0;
+    return static_cast<int32_t>(std::clamp(value, -1.0e9f, 1.0e9f));
 }

@@ -107,3 +107,5 @@ inline constexpr int32_t VISCA_PTZ_WB_MANUAL = 0x2015;
 int panTiltDirectionOf(int32_t code);
 // True for the free-mode pan/tilt codes.
 bool isFreeModeCode(int32_t code);
+// Integer part of a command argument, defined for any float the front-ends hand over.
+int32_t integerOf(float value);

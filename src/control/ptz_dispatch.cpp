@@ -1,17 +1,8 @@
 // ptz: what the queue thread does with each command code.
-#include <algorithm>
-#include <cmath>
-
 #include "control/ptz.h"
 #include "motion/stepper.h"
 
 namespace {
-// Integer part of a command argument, defined for any float the front-ends hand over.
-int32_t integerOf(float value) {
-    if (std::isnan(value)) return 0;
-    return static_cast<int32_t>(std::clamp(value, -1.0e9f, 1.0e9f));
-}
-
 bool isPanTiltCode(int32_t code) {
     return (code >= NDI_PT_SPEED && code <= NDI_PT_HOME) || panTiltDirectionOf(code) >= 0;
 }
@@ -22,7 +13,7 @@ void ptz::execute(const PtzCommand& command) {
         executePanTilt(command);
         return;
     }
-    if (executeZoomOrPreset(command)) return;
+    if (executeZoomOrPreset(command) || executeCamera(command)) return;
     switch (command.code) {
         case VISCA_PTZ_TALLY:
             tally_on = static_cast<uint8_t>(integerOf(command.arg1) & 0xFF);
@@ -42,8 +33,7 @@ void ptz::execute(const PtzCommand& command) {
         case VISCA_PTZ_WB_ONE_PUSH:
         case VISCA_PTZ_WB_MANUAL: executeWhiteBalance(command.code); return;
         default:
-            // Focus, exposure, camera power and keys, flip, and every unknown
-            // code (0 included) are consumed without effect.
+            // Flip and every unknown code (0 included) are consumed without effect.
             return;
     }
 }
@@ -87,15 +77,21 @@ void ptz::executeSetting(const PtzCommand& c) {
     }
 }
 
-// The camera module has no white-balance control: only the reported mode changes.
+// The camera module takes no white balance (whiteBalance does nothing): the reported mode changes.
 void ptz::executeWhiteBalance(int32_t code) {
     switch (code) {
         case NDI_WB_AUTO:
-        case VISCA_PTZ_WB_AUTO: wb_mode = 0; return;
+        case VISCA_PTZ_WB_AUTO: camera->whiteBalance(0), wb_mode = 0; return;
         case NDI_WB_INDOOR:
-        case VISCA_PTZ_WB_INDOOR: wb_mode = 1; return;
+        case VISCA_PTZ_WB_INDOOR: camera->whiteBalance(1), wb_mode = 1; return;
         case NDI_WB_MANUAL:
-        case VISCA_PTZ_WB_MANUAL: wb_mode = 5; return;
-        default: wb_mode = 3; return;  // outdoor and one push
+        case VISCA_PTZ_WB_MANUAL:
+            if (wb_mode.load() != 5) camera->whiteBalance(5);
+            wb_mode = 5;
+            return;
+        default:  // outdoor and one push
+            camera->whiteBalance(wb_mode.load() == 3 ? 4 : 3);
+            wb_mode = 3;
+            return;
     }
 }

@@ -1,38 +1,31 @@
 // ptz: what the queue thread does with the zoom and preset codes.
-#include <algorithm>
-#include <cmath>
-
 #include "control/ptz.h"
 #include "motion/stepper.h"
 
-namespace {
-int32_t integerOf(float value) {
-    if (std::isnan(value)) return 0;
-    return static_cast<int32_t>(std::clamp(value, -1.0e9f, 1.0e9f));
-}
-}  // namespace
-
 bool ptz::executeZoomOrPreset(const PtzCommand& c) {
     ZoomServo& zoom = stepper->zoom();
-    // Servo zoom: bit 0 of the flags. Without it the camera's own zoom (LANC or the MultiPort
-    // adapter) would be driven, which is not built yet: such zoom commands do nothing.
+    // Servo zoom: bit 0 of the flags. Without it the camera's own zoom is driven (LANC or the
+    // MultiPort adapter); with an uncalibrated servo continuous zoom does nothing.
     const bool servoZoom = (stepper->servo_flags.load() & 1) != 0;
     const bool driveable = servoZoom && zoom.zoom_ready.load() != 0;
     switch (c.code) {
         case VISCA_PTZ_ZOOM_STOP:
         case VISCA_PTZ_ZOOM_TELE: {
             const int s = static_cast<int8_t>(integerOf(c.arg1));
-            if (driveable) zoom.zoomDrive(s, 1, c.arg1);
+            if (!servoZoom) camera->lancZoomDrive(s, 1, c.arg1);
+            else if (driveable) zoom.zoomDrive(s, 1, c.arg1);
             return true;
         }
         case VISCA_PTZ_ZOOM_WIDE: {
             const int s = static_cast<int8_t>(-integerOf(c.arg1));
-            if (driveable) zoom.zoomDrive(s, 1, static_cast<float>(s));
+            if (!servoZoom) camera->lancZoomDrive(s, 1, static_cast<float>(s));
+            else if (driveable) zoom.zoomDrive(s, 1, static_cast<float>(s));
             return true;
         }
         case NDI_ZOOM_SPEED:
         case NDI_ZOOM_SPEED_STOP:
-            if (driveable) zoom.zoomDrive(0, 0, c.arg1);
+            if (!servoZoom) camera->lancZoomDrive(0, 0, c.arg1);
+            else if (driveable) zoom.zoomDrive(0, 0, c.arg1);
             return true;
         case NDI_ZOOM:
             if (driveable) zoom.zoomPosAbsNormalized(c.arg1);

@@ -34,9 +34,7 @@ int32_t driveCode(uint8_t pan, uint8_t tilt) {
 int ViscaDecoder::decode(std::span<const uint8_t> payload, int source) {
     if (source < 1 || source > 7 || payload.empty() || payload[0] != 0x80 + source) return kRejected;
     if (payload.size() >= 2 && isInquiryMessage(payload[1])) {
-        const int kind = inquiryKindOf(payload, source);
-        if (const char* name = inquiryName(kind)) logAt(5, "%s\n", name);
-        return kind;
+        return inquiryKindOf(payload, source);  // the answer logs its name
     }
     const Outcome outcome = decodeCommand(payload);
     if (outcome.push) target.pushCommand(outcome.command);

@@ -38,6 +38,7 @@ Stepper::Stepper(std::shared_ptr<hardware> hw_, uint8_t limit_check_, std::share
     pan_search_pos = searchTravel(limit_degree);
     pan_search_neg = -pan_search_pos;
     zoomServo = std::make_unique<ZoomServo>(servo_flags, eeprom);
+    multiport = std::make_unique<MultiPort>();
     // A termination signal stops pan first, then tilt.
     signal_token = SignalWatcher::setStopAction([this] {
         stop(kPan);
@@ -73,10 +74,12 @@ bool Stepper::begin(const char* spi_path) {
         zoomServo->startZoomThread();
         return true;
     }
-    // The MultiPort adapter is not looked for yet: the camera then runs as one without it.
-    multiport_mode = 0;
-    std::fputs("\nLANC mode enable ok. (/dev/ttyS1 close)\n", stdout);
-    std::fflush(stdout);
+    multiport_mode = multiport->probe() ? 1 : 0;  // a port that cannot be set up ends the program
+    if (multiport_mode.load() == 0) {
+        multiport->close();
+        std::fputs("\nLANC mode enable ok. (/dev/ttyS1 close)\n", stdout);
+        std::fflush(stdout);
+    }
     return true;
 }
 
@@ -128,9 +131,22 @@ void Stepper::close() {
     if (homing_thread.joinable()) homing_thread.join();
     if (control_thread.joinable()) control_thread.join();
     if (zoomServo) zoomServo->close();
+    if (multiport) multiport->close();
     SignalWatcher::clearStopAction(signal_token);
     SPI::close();
     logAt(5, "stepper close\n");
+}
+
+bool Stepper::detectMultiPort() {
+    multiport_mode = 0;
+    try {
+        multiport_mode = multiport->probe() ? 1 : 0;
+    } catch (const std::exception& error) {
+        // At start-up this ends the program; on a running camera only the adapter is lost.
+        std::puts(error.what());
+    }
+    if (multiport_mode.load() == 0) multiport->close();
+    return multiport_mode.load() != 0;
 }
 
 bool Stepper::zoomLimitRestart() {

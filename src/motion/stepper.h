@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "hw/hardware.h"
+#include "motion/multi_port.h"
 #include "motion/tmc5041.h"
 #include "motion/zoom_servo.h"
 
@@ -67,6 +68,9 @@ public:
     // The zoom bus servo, and its restart for the front-ends (false when no servo answers).
     ZoomServo& zoom() { return *zoomServo; }
     bool zoomLimitRestart();
+    // The MultiPort adapter, and its probe (multiport_mode holds the answer): true when it answered.
+    MultiPort& multiPort() { return *multiport; }
+    bool detectMultiPort();
 
     // Shared with the motion operations and the front-ends.
     std::atomic<uint8_t> limit_check;
@@ -129,5 +133,6 @@ private:
     std::thread homing_thread;
     std::thread control_thread;
     std::unique_ptr<ZoomServo> zoomServo;
+    std::unique_ptr<MultiPort> multiport;
     uint64_t signal_token = 0;
 };

@@ -390,6 +390,13 @@ int ZoomServo::zoomPosAbsNormalized(float position_f) {
     return zoomPosAbs(static_cast<int16_t>(truncated(position_f * static_cast<float>(kScale))), 4);
 }
 
+int ZoomServo::presentPosition() {
+    std::lock_guard lock(zoom_mutex);
+    int position = -1;
+    for (int read = 0; read < kInquiryReads && position == -1; ++read) position = servo.readPosition(kId);
+    return position;
+}
+
 int ZoomServo::storedZoomPosition() {
     std::lock_guard lock(zoom_mutex);
     if (!readyLocked()) return 0;

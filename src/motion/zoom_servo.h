@@ -37,6 +37,7 @@ public:
     // Answered probes standing still without the end-stop load before the search for an end
     // is given up (about a second).
     static constexpr int kStillProbesWithoutEnd = 100;
+    static constexpr int kInquiryReads = 10;
     // Zoom positions of the front-ends run 0..16384; speed index 0..7.
     static constexpr int kScale = 16384;
     static constexpr std::array<uint16_t, 8> kSpeeds = {30, 50, 100, 200, 400, 800, 1600, 2400};
@@ -67,6 +68,8 @@ public:
     int zoomPosAbs(int position, int speed);
     int zoomPosAbsNormalized(float position_f);
 
+    // The present position for the inquiries: up to kInquiryReads reads; -1 when all failed.
+    int presentPosition();
     // The present servo position clamped to the calibrated range, or 0 without a calibrated servo.
     int storedZoomPosition();
     // Moves to a stored servo position; false without a calibrated servo.

@@ -274,6 +274,28 @@ TEST_F(CameraInNamespaceAsRoot, DrivesStopsHomesAndPositionsTheHead) {
     EXPECT_EQ(replies[1], visca::replyTo(visca::frame(visca::kTypeCommand, 9, beyond), visca::syntaxErrorPayload(1)));
 }
 
+TEST_F(CameraInNamespaceAsRoot, PositionInquiriesReadBackAbsoluteMoves) {
+    json limits = homedLimits();
+    const long long panCenter = limits["pan_center"], tiltCenter = limits["tilt_center"];
+    const Bytes inquiry = {0x81, 0x09, 0x06, 0x12, 0xFF};
+    uint32_t sequence = 100;
+    for (const auto& [pan, tilt] : {std::pair{100, -50}, {-300, 40}, {0, 0}, {-1, 1}}) {
+        const Bytes absolute = positionCommand(0x02, static_cast<int16_t>(pan), static_cast<int16_t>(tilt));
+        EXPECT_EQ(command(absolute, sequence), ackAndCompletion(absolute, sequence));
+        ASSERT_TRUE(waitSettled("pan", panCenter + 256LL * pan));
+        ASSERT_TRUE(waitSettled("tilt", tiltCenter + 256LL * tilt));
+        ++sequence;
+        const auto replies = command(inquiry, sequence, 1);
+        ASSERT_EQ(replies.size(), 1u);
+        Bytes expected = {0x90, 0x50};
+        for (const int value : {pan, tilt})
+            for (int shift = 12; shift >= 0; shift -= 4) expected.push_back(static_cast<uint8_t>((value >> shift) & 0xF));
+        expected.push_back(0xFF);
+        EXPECT_EQ(replies[0], visca::replyTo(visca::frame(visca::kTypeInquiry, sequence, inquiry), expected));
+        ++sequence;
+    }
+}
+
 TEST_F(CameraInNamespaceAsRoot, SavesReverseAndRampSettingsAndDrivesReversed) {
     json limits = homedLimits();
     const long long panRight = limits["pan_right"], tiltDown = limits["tilt_down"];

@@ -68,7 +68,7 @@ TEST_P(Homing, FindsTheSwitchesAndParksTheHeadOffThem) {
 
 const HomingCase kCases[] = {
     {"NewWiring", -250000, 350000, 200000, false,
-     "LANC mode enable ok. (/dev/ttyS1 close)\nwait! New kOVA H/W 0x422\nLeft_SwitchLimit 1, Right_SwitchLimit 493614, "
+     "MultiPort Mode Enable (LANC Disable).\nwait! New kOVA H/W 0x422\nLeft_SwitchLimit 1, Right_SwitchLimit 493614, "
      "center 314421\nSuccessfully initialized\n"},
     {"OldWiring", -250000, 350000, 200000, true,
      "wait! Old kOVA H/W\nLeft_SwitchLimit 1, Right_SwitchLimit 493614, center 314421\nSuccessfully initialized\n"},

@@ -12,6 +12,7 @@ sim::SimSettings StepperRig::fastSettings() {
     sim::SimSettings s = quietSettings();
     s.motionSpeed = kTestHeadSpeed;
     s.servo.present = false;  // the pan/tilt head alone: the zoom servo has its own tests
+    s.multiport = true;       // the adapter answers the probe at once; without it begin waits a second
     return s;
 }
 

@@ -12,7 +12,7 @@
 
 class StepperRig {
 public:
-    // HTTP off, the head's mechanics at the tests' speed, no zoom servo.
+    // HTTP off, the head's mechanics at the tests' speed, no zoom servo, the MultiPort adapter fitted.
     static sim::SimSettings fastSettings();
 
     explicit StepperRig(const sim::SimSettings& settings = fastSettings(), uint8_t limitCheck = 1,

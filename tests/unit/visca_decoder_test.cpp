@@ -300,11 +300,8 @@ TEST(ViscaDecoder, InquiriesDecodeToTheirKindWithoutQueueing) {
     };
     FakeViscaTarget target;
     ViscaDecoder decoder(target);
-    LogCapture log(5);
     for (const auto& c : cases) EXPECT_EQ(decoder.decode(c.payload, c.source), c.kind);
     EXPECT_TRUE(target.commands().empty());
-    EXPECT_NE(log.text().find("INQUIRY_TallyLampInq\n"), std::string::npos);
-    EXPECT_NE(log.text().find("INQUIRY_CAM_PowerInq\nINQUIRY_CAM_PowerInq\n"), std::string::npos);
 }
 
 TEST(ViscaDecoder, ZoomServoFormsLogWhatTheyRead) {

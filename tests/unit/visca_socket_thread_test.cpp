@@ -195,11 +195,12 @@ TEST_F(SocketThreadAsRoot, ServesTheSerialInputWhenItIsInUse) {
     ASSERT_EQ(pipe(pipeFds), 0);
     std::atomic<int> served{0};
     std::atomic<bool> inUse{false};
+    std::atomic<int> serial{pipeFds[0]};
     thread.emplace(target, loopbackInfo(), ports);
-    thread->setSerialInput({[&] { return inUse.load() ? pipeFds[0] : -1; },
+    thread->setSerialInput({[&] { return inUse.load() ? serial.load() : -1; },
                             [&] {
                                 char byte;
-                                if (read(pipeFds[0], &byte, 1) == 1) ++served;
+                                if (read(serial.load(), &byte, 1) == 1) ++served;
                             }});
     thread->start();
     ASSERT_EQ(write(pipeFds[1], "ab", 2), 2);
@@ -207,7 +208,14 @@ TEST_F(SocketThreadAsRoot, ServesTheSerialInputWhenItIsInUse) {
     EXPECT_EQ(served.load(), 0);
     inUse = true;
     EXPECT_TRUE(waitFor([&] { return served.load() == 2; }));
+    // Reopened above every socket (the adapter probed again): the select bound follows it.
+    constexpr int kHighDescriptor = 900;
+    ASSERT_EQ(dup2(pipeFds[0], kHighDescriptor), kHighDescriptor);
+    serial = kHighDescriptor;
+    ASSERT_EQ(write(pipeFds[1], "c", 1), 1);
+    EXPECT_TRUE(waitFor([&] { return served.load() == 3; }));
     thread->stop();
+    close(kHighDescriptor);
     close(pipeFds[0]);
     close(pipeFds[1]);
 }
