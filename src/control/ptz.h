@@ -5,12 +5,16 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "control/command_ring.h"
+#include "control/debug_command.h"
+#include "control/ndi_ptz_receiver.h"
 #include "control/net_info.h"
+#include "control/tally_relay.h"
 #include "control/visca_socket_thread.h"
 #include "control/visca_target.h"
 #include "motion/ptz_motion.h"
@@ -51,6 +55,8 @@ public:
 
     // What queuePTZ does with one record.
     void execute(const PtzCommand& command);
+    // The engineering commands, run on the caller's thread outside the ring.
+    void debugCommand(unsigned code, DebugArgs args = {});
 
     const NetInfo& networkInfo() const { return net_info; }
     Stepper& stepperRef() { return *stepper; }
@@ -73,7 +79,8 @@ private:
     void selectDegreeMode(const std::string& version, const Settings& settings);
     void startStepper(bool limitCheck, const Settings& settings);
     void publishStatus();
-    void startThreads(ViscaPorts ports);
+    void publishNdiCommand(std::map<std::string, long long>& values) const;
+    void startThreads(ViscaPorts ports, bool qcMode);
 
     void executePanTilt(const PtzCommand& command);
     void executeSetting(const PtzCommand& command);
@@ -91,7 +98,10 @@ private:
     std::unique_ptr<PtzMotion> motionOps;
     std::shared_ptr<eepromDevice> eeprom;
     std::unique_ptr<PtzPresets> presetOps;
+    std::unique_ptr<DebugCommand> debug;
+    std::unique_ptr<NdiPtzReceiver> ndiReceiver;
     std::unique_ptr<ViscaSocketThread> visca;
+    std::unique_ptr<TallyRelay> tallyRelay;
     std::thread queue_thread;
     std::atomic<bool> stop_requested{false};
     CommandRing ring;

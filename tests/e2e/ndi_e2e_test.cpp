@@ -60,11 +60,18 @@ TEST(NdiE2e, VirtualCameraAnnouncesPtzAndTakesReceiverMetadataAndTally) {
     const auto metadata = httpPost(port, "/ndi/metadata", "<ntk_ptz_pan_tilt_speed pan_speed=\"1\" tilt_speed=\"0\"/>");
     EXPECT_EQ(metadata.status, 200) << metadata.body;
 
-    s = state(port);
+    // The camera takes the frame, frees it and keeps its record.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        s = state(port);
+        if (s["ndi"]["metadata_frames"] == 1) break;
+        std::this_thread::sleep_for(50ms);
+    }
     EXPECT_EQ(s["ndi"]["tally"]["program"], true);
     EXPECT_EQ(s["ndi"]["tally"]["preview"], false);
-    // Nothing reads receiver metadata yet, so it waits for the camera.
-    EXPECT_EQ(s["ndi"]["metadata"]["waiting"], 1);
+    EXPECT_EQ(s["ndi"]["metadata_frames"], 1);
+    EXPECT_EQ(s["ndi"]["metadata"]["waiting"], 0);
+    EXPECT_EQ(s["ndi"]["metadata"]["outstanding"], 0);
+    EXPECT_EQ(s["ptz"]["last_ndi_command"], nlohmann::json({{"code", 0x100}, {"arg1_milli", 1000}, {"arg2_milli", 0}}));
 
     sim.write("exit\n");
     const auto r = sim.wait();
