@@ -239,7 +239,7 @@ bool NdiPtzMetadata::decode(std::string& text, Request& out, std::string& error)
     }
     rapidxml::xml_document<char> document;
     try {
-        document.parse<0>(content);
+        document.parse<rapidxml::parse_validate_closing_tags>(content);
     } catch (const rapidxml::parse_error& e) {
         error = e.what();
         return false;
