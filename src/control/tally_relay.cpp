@@ -52,7 +52,6 @@ void TallyRelay::relayTally() {
     const bool changed = sender && sender->library().NDIlib_send_get_tally(
                                        sender->handle(), &now, static_cast<uint32_t>(kTallyTimeout.count()));
     if (changed) {
-        last = now;
         target.pushCommand({VISCA_PTZ_TALLY, (now.on_program || now.on_preview) ? 1.0f : 0.0f, 0});
         return;
     }

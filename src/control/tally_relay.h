@@ -12,7 +12,6 @@
 #include "control/debug_command.h"
 #include "control/qc_sweep.h"
 #include "control/visca_target.h"
-#include "platform/ndi_types.h"
 
 class network_send;
 class Stepper;
@@ -55,7 +54,6 @@ private:
     DebugCommand& debug;
     const bool qcMode;
     int phase = 1;
-    ndi::tally last;
     QcSweep sweep;
 
     std::atomic<bool> stopRequested{false};
