@@ -81,6 +81,14 @@ std::string nested(int depth) {
     return text;
 }
 
+// Elements nested past the limit, each level followed by `markup` holding a closing tag.
+std::string hiddenCloses(const std::string& markup) {
+    std::string text;
+    for (int i = 0; i <= NdiPtzMetadata::kMaxDepth + 2; ++i) text += "<a>" + markup;
+    for (int i = 0; i <= NdiPtzMetadata::kMaxDepth + 2; ++i) text += "</a>";
+    return text;
+}
+
 PtzCommand only(FakeViscaTarget& target) {
     const auto pushed = target.commands();
     EXPECT_EQ(pushed.size(), 1u);
@@ -132,8 +140,10 @@ TEST(NdiPtzMetadata, MalformedFramesAreDroppedWithAMessageAndQueueNothing) {
         nested(NdiPtzMetadata::kMaxDepth + 1),
         nested(200000),
         // Closing tags hidden in markup the parser skips must not hide real depth.
-        "<!DOCTYPE x [" + std::string(100, ' ') + "</a></a></a></a>]>" + nested(NdiPtzMetadata::kMaxDepth + 3),
-        "<!-- </a></a></a> -->" + nested(NdiPtzMetadata::kMaxDepth + 3),
+        hiddenCloses("<!DOCTYPE x [<!ELEMENT a ANY></a>]>"),
+        hiddenCloses("<!-- > </a> -->"),
+        hiddenCloses("<?pi > </a> ?>"),
+        hiddenCloses("<![CDATA[ > </a>]]>"),
         "<a x=\"</a></a></a>\">" + nested(NdiPtzMetadata::kMaxDepth) + "</a>",
     };
     for (const auto& text : bad) {
