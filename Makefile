@@ -1,5 +1,5 @@
 # The two everyday commands; both install what is missing first.
-#   make run    build and start the virtual camera (ptzcam-sim)
+#   make run    build and start the virtual camera (ptzcam-sim) with its console; "exit" or Ctrl-C stops it
 #   make test   build and run the whole test suite
 #   make armhf  cross build for the camera, unit tests run under qemu-arm
 JOBS ?= $(shell nproc)

@@ -155,6 +155,7 @@ void NdiStandIn::report(nlohmann::json& state) const {
                     {"reference_level", a.reference_level}};
     ndi["metadata"] = {{"waiting", s ? s->metadataWaiting() : 0}, {"outstanding", s ? s->metadataOutstanding() : 0},
                        {"dropped", s ? s->metadataDropped() : 0}};
+    ndi["metadata_frames"] = s ? s->metadataCaptured() : 0;
     std::lock_guard lock(mutex);
     ndi["tally"] = {{"program", tally.on_program}, {"preview", tally.on_preview}};
 }

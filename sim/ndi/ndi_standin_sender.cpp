@@ -135,6 +135,7 @@ ndi::frame_type NdiStandInSender::capture(ndi::metadata_frame& frame, std::chron
     frame.timecode = timecode_now();
     frame.p_data = copy.get();
     outstanding.emplace(copy.get(), std::move(copy));
+    ++captured;
     return ndi::frame_type::metadata;
 }
 
@@ -146,6 +147,11 @@ bool NdiStandInSender::freeMetadata(const char* text) {
 size_t NdiStandInSender::metadataWaiting() const {
     std::lock_guard lock(mutex);
     return metadata.size();
+}
+
+uint64_t NdiStandInSender::metadataCaptured() const {
+    std::lock_guard lock(mutex);
+    return captured;
 }
 
 size_t NdiStandInSender::metadataOutstanding() const {

@@ -68,6 +68,8 @@ public:
     size_t metadataWaiting() const;
     size_t metadataOutstanding() const;
     uint64_t metadataDropped() const;
+    // Frames the application took through NDIlib_send_capture.
+    uint64_t metadataCaptured() const;
 
     void setTally(ndi::tally value);
     bool tally(ndi::tally& out, std::chrono::milliseconds timeout);
@@ -99,6 +101,7 @@ private:
     Audio lastAudio;
     std::deque<std::string> metadata;
     uint64_t dropped = 0;
+    uint64_t captured = 0;
     std::map<const char*, std::unique_ptr<char[]>> outstanding;
     ndi::tally current, reported;
 };

@@ -1,5 +1,6 @@
 #include "sim/platform/sim_platform.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <nlohmann/json.hpp>
@@ -46,7 +47,12 @@ void SimPlatform::reportStatus(nlohmann::json& state) {
     for (const auto& [group, source] : statusSources) {
         std::map<std::string, long long> values;
         source(values);
-        for (const auto& [name, value] : values) state[group][name] = value;
+        // A dotted name is a path: "a.b" shows as {"a": {"b": ...}}.
+        for (const auto& [name, value] : values) {
+            std::string pointer = "/" + group + "/" + name;
+            std::replace(pointer.begin(), pointer.end(), '.', '/');
+            state[nlohmann::json::json_pointer(pointer)] = value;
+        }
     }
 }
 

@@ -1,14 +1,16 @@
 #include "app/entry.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <exception>
-#include <iostream>
 #include <string>
 
 #include "base/log.h"
 #include "platform/signal_watcher.h"
 #include "app/startup_settings.h"
 #include "base/version.h"
+#include "control/console.h"
 #include "control/ptz.h"
 #include "hw/hardware.h"
 #include "media/audio_capture.h"
@@ -20,12 +22,12 @@
 #include "status/hdmi.h"
 
 namespace {
-// The main thread's share of the work until the console takes it over.
-void wait_for_exit() {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        if (line == "exit") return;
-    }
+// Without a console (no terminal, as under a service manager) the camera runs on until a
+// termination signal, which the signal watcher turns into the end of the process. The
+// termination signals are blocked here, so this thread just sleeps.
+[[noreturn]] void run_until_signal() {
+    logAt(4, "Console input ended; running until a termination signal.\n");
+    for (;;) pause();
 }
 
 void log_platform(const hardware& hw) {
@@ -82,7 +84,8 @@ int run(int argc, char** argv, std::shared_ptr<platform::Platform> platform) {
     auto monitor = std::make_shared<hdmi>(hw, platform);
     auto service = std::make_shared<ptz>(sender, hw, tracking, settings.pan_tilt_enabled, version_text, platform);
 
-    wait_for_exit();
+    Console console(capture, audio, [&service](unsigned code, DebugArgs args) { service->debugCommand(code, args); });
+    if (console.runConsole() == Console::End::endOfInput) run_until_signal();
 
     service.reset();  // first: its threads drive the head and read the others
     capture.reset();

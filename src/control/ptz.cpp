@@ -1,6 +1,7 @@
 #include "control/ptz.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -63,16 +64,19 @@ ptz::ptz(std::shared_ptr<network_send> sender_, std::shared_ptr<hardware> hw_, s
     cam_power = cameraPowerGet();
     const SignalCodes codes = querySignalCodes();
     logAt(5, "hdmi status %X %X\n", codes.video, codes.audio);
+    startThreads(ports, settings.qcMode);
     publishStatus();
-    startThreads(ports);
 }
 
 ptz::~ptz() {
     logAt(5, "~ptz\n");
     if (platform) platform->publishStatus("ptz", {});
     stop_requested = true;
-    // viscaPTZ uses this object: it goes before anything it reads.
+    // The front-ends use this object: they go before anything they read. The tally relay ends
+    // before the queue, so a tally command it pushed last is still carried out.
+    if (ndiReceiver) ndiReceiver->stop();
     if (visca) visca->stop();
+    if (tallyRelay) tallyRelay->stop();
     if (camera) camera->stop();  // a power sequence in progress ends its polls
     ring.push({PTZ_QUIT, 0, 0});
     if (queue_thread.joinable()) queue_thread.join();
@@ -81,6 +85,9 @@ ptz::~ptz() {
     adapterInput.reset();
     inquiries.reset();
     camera.reset();
+    tallyRelay.reset();
+    ndiReceiver.reset();
+    debug.reset();
     presetOps.reset();
     motionOps.reset();
     stepper.reset();
@@ -153,7 +160,7 @@ void ptz::startStepper(bool limitCheck, const Settings& settings) {
 // The homed limits, for whoever watches the camera (the simulator's state document).
 void ptz::publishStatus() {
     if (!platform) return;
-    platform->publishStatus("ptz", [s = stepper.get()](std::map<std::string, long long>& values) {
+    platform->publishStatus("ptz", [this, s = stepper.get()](std::map<std::string, long long>& values) {
         values["limit_state"] = s->limit_state.load();
         values["pan_center"] = s->pan_center.load();
         values["tilt_center"] = s->tilt_center.load();
@@ -166,10 +173,23 @@ void ptz::publishStatus() {
         values["zoom_min"] = zoom.zoom_min.load();
         values["zoom_max"] = zoom.zoom_max.load();
         values["servo_flags"] = s->servo_flags.load();
+        publishNdiCommand(values);
     });
 }
 
-void ptz::startThreads(ViscaPorts ports) {
+// The last receiver record: its code and arguments in thousandths.
+void ptz::publishNdiCommand(std::map<std::string, long long>& values) const {
+    if (!ndiReceiver) return;
+    const PtzCommand last = ndiReceiver->lastCommand();
+    values["last_ndi_command.code"] = last.code;
+    values["last_ndi_command.arg1_milli"] = std::llround(static_cast<double>(last.arg1) * 1000.0);
+    values["last_ndi_command.arg2_milli"] = std::llround(static_cast<double>(last.arg2) * 1000.0);
+}
+
+void ptz::startThreads(ViscaPorts ports, bool qcMode) {
+    debug = std::make_unique<DebugCommand>(*stepper, hw);
+    ndiReceiver = std::make_unique<NdiPtzReceiver>(sender, *this);
+    ndiReceiver->start();
     visca = std::make_unique<ViscaSocketThread>(*this, net_info, ports);
     inquiries = std::make_unique<ViscaInquiries>(*this);
     visca->setInquiryAnswer([this](int kind, int) { return inquiries->answer(kind); });
@@ -179,6 +199,8 @@ void ptz::startThreads(ViscaPorts ports) {
         {[this] { return stepper->multiport_mode.load() != 0 ? stepper->multiPort().descriptor() : -1; },
          [this] { adapterInput->serve(); }});
     visca->start();
+    tallyRelay = std::make_unique<TallyRelay>(sender, *this, *stepper, lamp, *debug, qcMode);
+    tallyRelay->start();
     queue_thread = std::thread([this] {
         set_thread_name("queuePTZ");
         runCommandLoop(ring, stop_requested, [this](const PtzCommand& command) { execute(command); });
@@ -186,6 +208,8 @@ void ptz::startThreads(ViscaPorts ports) {
 }
 
 void ptz::pushCommand(const PtzCommand& command) { ring.push(command); }
+
+void ptz::debugCommand(unsigned code, DebugArgs args) { debug->run(code, args); }
 
 int ptz::limitState() { return stepper->limit_state.load(); }
 

@@ -5,14 +5,18 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "control/command_ring.h"
+#include "control/debug_command.h"
 #include "control/inquiry_source.h"
 #include "control/multiport_input.h"
+#include "control/ndi_ptz_receiver.h"
 #include "control/net_info.h"
+#include "control/tally_relay.h"
 #include "control/visca_inquiries.h"
 #include "control/visca_socket_thread.h"
 #include "control/visca_target.h"
@@ -63,6 +67,8 @@ public:
 
     // What queuePTZ does with one record.
     void execute(const PtzCommand& command);
+    // The engineering commands, run on the caller's thread outside the ring.
+    void debugCommand(unsigned code, DebugArgs args = {});
 
     const NetInfo& networkInfo() const { return net_info; }
     Stepper& stepperRef() { return *stepper; }
@@ -86,7 +92,8 @@ private:
     void selectDegreeMode(const std::string& version, const Settings& settings);
     void startStepper(bool limitCheck, const Settings& settings);
     void publishStatus();
-    void startThreads(ViscaPorts ports);
+    void publishNdiCommand(std::map<std::string, long long>& values) const;
+    void startThreads(ViscaPorts ports, bool qcMode);
 
     void executePanTilt(const PtzCommand& command);
     void executeSetting(const PtzCommand& command);
@@ -112,7 +119,10 @@ private:
     std::unique_ptr<CameraModule> camera;
     std::unique_ptr<ViscaInquiries> inquiries;
     std::unique_ptr<MultiPortInput> adapterInput;
+    std::unique_ptr<DebugCommand> debug;
+    std::unique_ptr<NdiPtzReceiver> ndiReceiver;
     std::unique_ptr<ViscaSocketThread> visca;
+    std::unique_ptr<TallyRelay> tallyRelay;
     std::thread queue_thread;
     std::atomic<bool> stop_requested{false};
     CommandRing ring;

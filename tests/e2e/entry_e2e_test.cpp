@@ -1,13 +1,17 @@
 // The two binaries as processes: options, version text, exit statuses, bring-up and the HTTP API.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "support/child_process.h"
+#include "support/wait_for.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -115,11 +119,40 @@ TEST(Entry, VirtualCameraShowsThePlatformLinesAndStopsOnExit) {
     EXPECT_EQ(quiet.err.find("Platform:"), std::string::npos) << "-q stops at 0, so level 2 is not 4";
 }
 
-TEST(Entry, VirtualCameraEndsAtEndOfInput) {
+namespace {
+// CPU time (clock ticks) the process's main thread has used.
+long mainThreadTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stol(field);
+        if (i == 15) stime = std::stol(field);
+    }
+    return utime + stime;
+}
+}  // namespace
+
+// As under a service manager: no terminal, standard input at its end from the start.
+TEST(Entry, VirtualCameraAtEndOfInputRunsIdleUntilSigterm) {
     ScratchRoot root;
-    const auto r = runProcess(PTZCAM_SIM_BINARY, {}, simEnv(root), "");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_FALSE(r.timedOut);
+    ChildProcess sim(PTZCAM_SIM_BINARY, {"-X", "-x"}, simEnv(root));
+    sim.closeInput();
+    ASSERT_TRUE(waitFor([&] { return fs::exists(root.path + "/root/server/config.cfg"); }, 20s, 10ms));
+    std::this_thread::sleep_for(1s);  // the console has met the end of its input by now
+    const long before = mainThreadTicks(sim.processId());
+    std::this_thread::sleep_for(1s);
+    EXPECT_LE(mainThreadTicks(sim.processId()) - before, 5) << "the main thread spins at end of input";
+    ASSERT_EQ(kill(sim.processId(), 0), 0) << "the camera quit at end of input";
+
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(sim.processId(), SIGTERM), 0);
+    const auto r = sim.wait(10s);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 3s);
+    EXPECT_EQ(r.status, SIGTERM) << r.err;
+    EXPECT_TRUE(r.out.ends_with("\nSIGTERM\n")) << r.out;
 }
 
 TEST(Entry, HardwareWithoutEitherDeviceSetIsNotReady) {

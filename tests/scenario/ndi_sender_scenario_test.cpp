@@ -2,10 +2,11 @@
 // sending and polling threads share it as the camera's pipelines do.
 #include <gtest/gtest.h>
 
+#include <stdio_ext.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
-#include <iostream>
-#include <sstream>
 #include <thread>
 
 #include "app/entry.h"
@@ -33,10 +34,14 @@ private:
     std::string saved;
 };
 
-// Runs the entry in-process on the virtual camera with `input` as its console.
+// Runs the entry in-process on the virtual camera with `input` as its console (standard input).
 int runEntry(sim::VirtualCamera& camera, const std::string& input, std::vector<std::string> args = {}) {
-    std::istringstream console(input);
-    auto* saved = std::cin.rdbuf(console.rdbuf());
+    int ends[2];
+    if (pipe(ends) != 0 || write(ends[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) return -1;
+    close(ends[1]);
+    const int saved = dup(STDIN_FILENO);
+    dup2(ends[0], STDIN_FILENO);
+    close(ends[0]);
     std::vector<char*> argv;
     std::string name = "ptzcam-sim";
     argv.push_back(name.data());
@@ -44,7 +49,10 @@ int runEntry(sim::VirtualCamera& camera, const std::string& input, std::vector<s
     argv.push_back(nullptr);
     optind = 1;
     const int status = ptzcam_main(int(argv.size()) - 1, argv.data(), camera.platform());
-    std::cin.rdbuf(saved);
+    __fpurge(stdin);
+    clearerr(stdin);
+    dup2(saved, STDIN_FILENO);
+    close(saved);
     return status;
 }
 }  // namespace

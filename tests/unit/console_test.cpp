@@ -1,0 +1,136 @@
+// The console's words: what each line prints and which engineering commands it runs, lines of
+// every length and content, and the end of its input.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "control/console.h"
+
+namespace {
+struct Call {
+    unsigned code;
+    int32_t a = 0, b = 0;
+    bool operator==(const Call&) const = default;
+};
+
+struct Session {
+    std::vector<Call> calls;
+    std::string out;
+    Console::End end;
+};
+
+// Feeds `input` to a console without captures; records its engineering commands and output.
+Session run(const std::string& input) {
+    Session r;
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&buffer, &size);
+    FILE* in = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
+    if (input.empty()) in = std::fopen("/dev/null", "r");
+    Console console(nullptr, nullptr, [&](unsigned code, DebugArgs args) { r.calls.push_back({code, args.a, args.b}); },
+                    in, out);
+    r.end = console.runConsole();
+    std::fclose(in);
+    std::fclose(out);
+    r.out.assign(buffer, size);
+    std::free(buffer);
+    return r;
+}
+
+using D = DebugCommand;
+
+struct WordCase {
+    const char* line;
+    std::vector<Call> calls;
+    const char* out;
+};
+
+const std::vector<WordCase> kWords = {
+    {"video_out", {}, "video_out\n"},
+    {"video_in", {}, "video_in no capture\n"},
+    {"audio_in", {}, "audio_in no capture\n"},
+    {"audio_out on", {}, "audio_out on\n"},
+    {"audio_out off", {}, "audio_out off\n"},
+    {"audio_out loud", {}, "audio_out\n"},
+    {"audio_out", {}, "audio_out off\n"},
+    {"tally on", {}, "tally on\n"},
+    {"tally", {}, "tally off\n"},
+    {"tally off", {}, "tally off\n"},
+    {"tally red", {}, "tally\n"},
+    {"hello", {}, "unknow_command\n"},
+    {"     ", {}, ""},
+    {"", {}, ""},
+    {"sv get", {{D::kServoRead, 0, 0}}, ""},
+    {"sv get 2", {{D::kServoRead, 0, 0}}, ""},
+    {"sv get 2 56", {{D::kServoRead, 2, 56}}, ""},
+    {"sv", {}, "unknow_command\n"},
+    {"ptz", {{D::kStop}}, ""},
+    {"ptz stop", {{D::kStop}}, ""},
+    {"ptz home", {{D::kHome}}, ""},
+    {"ptz left", {{D::kLeft}}, ""},
+    {"ptz right", {{D::kRight}}, ""},
+    {"ptz up", {{D::kUp}}, ""},
+    {"ptz down", {{D::kDown}}, ""},
+    {"ptz rightup", {{D::kRight}, {D::kUp}}, ""},
+    {"ptz rightdown", {{D::kRight}, {D::kDown}}, ""},
+    {"ptz leftup", {{D::kLeft}, {D::kUp}}, ""},
+    {"ptz leftdown", {{D::kLeft}, {D::kDown}}, ""},
+    {"ptz tilt -300", {{D::kTiltBy, -300, 0}}, ""},
+    {"ptz pan 4000", {{D::kPanBy, 4000, 0}}, ""},
+    {"ptz swon", {{D::kSwitchesOn}}, ""},
+    {"ptz swoff", {{D::kSwitchesOff}}, ""},
+    {"ptz 0", {{D::kDegreeCentre}}, ""},
+    {"ptz 90", {{D::kDegree90}}, ""},
+    {"ptz 150", {{D::kDegree150}}, ""},
+    {"ptz 350", {{D::kDegree350}}, ""},
+    {"ptz ramp", {{D::kRampStatus}}, ""},
+    {"ptz pos", {{D::kPositions}}, ""},
+    {"ptz abs pan 400", {{D::kAbsoluteDegrees, 1, 400}}, "index 3\n"},
+    {"ptz abs tilt -7", {{D::kAbsoluteDegrees, 0, -7}}, "index 3\n"},
+    {"ptz abs pan", {}, "index 2\n"},
+    {"ptz abs roll 5", {}, "index 3\n"},
+    {"ptz rel tilt 12", {{D::kRelativeDegrees, 0, 12}}, ""},
+    {"ptz rel pan 99999999999", {{D::kRelativeDegrees, 1, INT32_MAX}}, ""},
+    {"ptz spin", {}, "unknow_command\n"},
+};
+}  // namespace
+
+TEST(Console, EachWordPrintsItsReplyAndRunsItsCommands) {
+    for (const auto& c : kWords) {
+        const Session r = run(std::string(c.line) + "\n");
+        EXPECT_EQ(r.calls, c.calls) << c.line;
+        EXPECT_EQ(r.out, c.out) << c.line;
+        EXPECT_EQ(r.end, Console::End::endOfInput) << c.line;
+    }
+}
+
+TEST(Console, ExitStopsTheMotorsAndEndsReading) {
+    const Session r = run("ptz left\nexit\nptz right\n");
+    EXPECT_EQ(r.calls, (std::vector<Call>{{D::kLeft}, {D::kStop}}));
+    EXPECT_EQ(r.end, Console::End::exitWord);
+    EXPECT_EQ(run("").end, Console::End::endOfInput);
+    EXPECT_EQ(run("ptz left").calls, std::vector<Call>{{D::kLeft}}) << "a last line without its newline";
+}
+
+TEST(Console, LongBinaryAndCrowdedLinesStayInsideTheLineBuffer) {
+    // A line longer than the buffer is read in pieces of at most 199 bytes, each taken as a line.
+    const std::string pad(Console::kLineBytes - 1 - std::string("ptz left").size(), ' ');
+    const Session split = run("ptz left" + pad + "ptz right\n");
+    EXPECT_EQ(split.calls, (std::vector<Call>{{D::kLeft}, {D::kRight}}));
+
+    for (const size_t length : {size_t{0}, size_t{198}, size_t{199}, size_t{200}, size_t{201}, size_t{10000}}) {
+        const Session r = run(std::string(length, 'x') + "\n");
+        const size_t pieces = (length + Console::kLineBytes - 2) / (Console::kLineBytes - 1);
+        std::string expected;
+        for (size_t i = 0; i < pieces; ++i) expected += "unknow_command\n";
+        EXPECT_EQ(r.out, expected) << length;
+    }
+    std::string binary;
+    for (int i = 0; i < 1024; ++i) binary += static_cast<char>(i * 37);
+    EXPECT_TRUE(run(binary + "\n").calls.empty());
+    std::string tokens = "ptz";
+    for (int i = 0; i < 90; ++i) tokens += " up";
+    EXPECT_EQ(run(tokens + "\n").calls, std::vector<Call>{{D::kUp}}) << "words past the fourth are ignored";
+}
