@@ -32,6 +32,7 @@
 #include "sim/http/dashboard_routes.h"
 #include "sim/http/input_routes.h"
 #include "sim/http/ndi_routes.h"
+#include "sim/http/hdmi_routes.h"
 #include "sim/http/servo_routes.h"
 #include "sim/media/input_format.h"
 #include "sim/motion/spidev_model.h"
@@ -134,6 +135,7 @@ void VirtualCamera::publishState() {
             state["multiport"]["present"] = false;
     });
     addServoRoutes(stateApi, zoomLine.get());
+    addHdmiRoutes(stateApi, *hdmiReceiver);
     addInputRoutes(stateApi, source);
     addNdiRoutes(stateApi, simPlatform->ndiStandIn());
     addCompressRoutes(stateApi, encoderCores, simPlatform->ndiStandIn(), *captureEngines);
