@@ -393,7 +393,12 @@ int ZoomServo::zoomPosAbsNormalized(float position_f) {
 int ZoomServo::presentPosition() {
     std::lock_guard lock(zoom_mutex);
     int position = -1;
-    for (int read = 0; read < kInquiryReads && position == -1; ++read) position = servo.readPosition(kId);
+    // Retries help against a garbled answer. A servo that did not answer at all would make each
+    // retry wait out the whole time-out, holding up the VISCA socket thread that asked.
+    for (int read = 0; read < kInquiryReads && position == -1; ++read) {
+        position = servo.readPosition(kId);
+        if (position == -1 && servo.noAnswer() != 0) break;
+    }
     return position;
 }
 

@@ -68,7 +68,8 @@ public:
     int zoomPosAbs(int position, int speed);
     int zoomPosAbsNormalized(float position_f);
 
-    // The present position for the inquiries: up to kInquiryReads reads; -1 when all failed.
+    // The present position for the inquiries: up to kInquiryReads reads while answers come back
+    // garbled, none after an unanswered one; -1 when all failed.
     int presentPosition();
     // The present servo position clamped to the calibrated range, or 0 without a calibrated servo.
     int storedZoomPosition();

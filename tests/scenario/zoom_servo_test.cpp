@@ -349,6 +349,10 @@ TEST_F(CalibratedZoom, ASilentServoClearsTheFlagUntilItAnswers) {
     // Eleven reads of 100 ms with 10 ms pauses between them; ten would take 1.1 s at most.
     EXPECT_GT(std::chrono::steady_clock::now() - before, 1150ms);
     EXPECT_EQ(rig->zoom->zoomPosAbs(0, 4), 0);  // without servo zoom: nothing
+    // An inquiry's read gives up at the first unanswered one: the socket thread waits on it.
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(rig->zoom->presentPosition(), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(rig->flags.load(), 0);
     rig->camera->servoLine()->setSilent(false);
