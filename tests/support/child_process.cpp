@@ -89,6 +89,15 @@ void ChildProcess::closeInput() {
     in = -1;
 }
 
+void ChildProcess::discardOutput() {
+    char buffer[4096];
+    for (int fd : {out, err}) {
+        pollfd p{fd, POLLIN, 0};
+        while (fd >= 0 && poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0 && read(fd, buffer, sizeof buffer) > 0) {
+        }
+    }
+}
+
 ProcessResult ChildProcess::wait(std::chrono::milliseconds timeout) {
     ProcessResult result;
     const auto deadline = std::chrono::steady_clock::now() + timeout;

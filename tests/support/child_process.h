@@ -27,6 +27,8 @@ public:
     void write(const std::string& text);
     void closeInput();
     pid_t processId() const { return pid; }
+    // Drops what the child has written so far, so that a long run never blocks it on a full pipe.
+    void discardOutput();
     // Reads output while waiting; kills the child after the timeout.
     ProcessResult wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
