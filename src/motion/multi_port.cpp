@@ -13,22 +13,11 @@
 #include <string>
 
 #include "base/log.h"
+#include "motion/serial_speed.h"
 #include "platform/device_path.h"
 
 namespace {
-speed_t openSpeed(int baud) {
-    switch (baud) {
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 500000: return B500000;
-        case 1000000: return B1000000;
-        default: return B115200;
-    }
-}
-
-// setBaud knows 230400 and not 1000000, unlike open.
+// setBaud knows 230400 and not 1000000, unlike open (serialSpeed).
 speed_t setBaudSpeed(int baud) {
     switch (baud) {
         case 9600: return B9600;
@@ -74,8 +63,8 @@ int MultiPort::open(int baud, const char* path) {
     tcgetattr(descriptor, saved_settings.get());
     termios& working = *working_settings;
     working = *saved_settings;
-    cfsetispeed(&working, openSpeed(baud));
-    cfsetospeed(&working, openSpeed(baud));
+    cfsetispeed(&working, serialSpeed(baud));
+    cfsetospeed(&working, serialSpeed(baud));
     logAt(5, "serial speed %d\n", baud);
     working.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
     working.c_cflag |= CS8 | CREAD | CLOCAL;

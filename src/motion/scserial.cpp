@@ -12,21 +12,8 @@
 #include <string>
 
 #include "base/log.h"
+#include "motion/serial_speed.h"
 #include "platform/device_path.h"
-
-namespace {
-speed_t speedConstant(int baud) {
-    switch (baud) {
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 500000: return B500000;
-        case 1000000: return B1000000;
-        default: return B115200;
-    }
-}
-}  // namespace
 
 SCSerial::SCSerial() : saved_settings(std::make_unique<termios>()), working_settings(std::make_unique<termios>()) {}
 
@@ -83,7 +70,7 @@ void SCSerial::flushOutput() {
 }
 
 void SCSerial::setBaudRate(int baud) {
-    const speed_t speed = speedConstant(baud);
+    const speed_t speed = serialSpeed(baud);
     cfsetispeed(working_settings.get(), speed);
     cfsetospeed(working_settings.get(), speed);
 }
@@ -100,7 +87,7 @@ bool SCSerial::open(int baud, const char* path) {
     tcgetattr(fd, saved_settings.get());
     termios& working = *working_settings;
     working = *saved_settings;
-    const speed_t speed = speedConstant(baud);
+    const speed_t speed = serialSpeed(baud);
     logAt(5, "serial speed %d\n", baud);
     cfsetispeed(&working, speed);
     cfsetospeed(&working, speed);
