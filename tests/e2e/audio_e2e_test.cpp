@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/free_port.h"
 #include "support/child_process.h"
 #include "support/http_post.h"
 
@@ -34,7 +35,7 @@ size_t at(const std::string& text, const char* what) { return text.find(what); }
 }  // namespace
 
 TEST(AudioE2e, EntrySendsTheInputAtItsRateAndStopsAudioBeforeTheSender) {
-    const int port = freeLoopbackPort();
+    const int port = freePort();
     ChildProcess sim(PTZCAM_SIM_BINARY, {"-X", "-p", "-p"},
                      {{"PTZCAM_ROOT", ""}, {"PTZSIM_HTTP", std::to_string(port)}, {"PTZSIM_AUDIO_RATE", "44100"}});
     auto s = stateWhen(port, [](const nlohmann::json& j) {
@@ -63,7 +64,7 @@ TEST(AudioE2e, EntrySendsTheInputAtItsRateAndStopsAudioBeforeTheSender) {
 }
 
 TEST(AudioE2e, OptionXLeavesAudioOut) {
-    const int port = freeLoopbackPort();
+    const int port = freePort();
     ChildProcess sim(PTZCAM_SIM_BINARY, {"-X", "-x", "-p", "-p"}, {{"PTZCAM_ROOT", ""}, {"PTZSIM_HTTP", std::to_string(port)}});
     stateWhen(port, [](const nlohmann::json& j) { return j["ndi"]["sender_live"] == true; });
     std::this_thread::sleep_for(200ms);  // a dozen buffers' time at 48 kHz

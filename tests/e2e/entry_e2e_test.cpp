@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/free_port.h"
 #include "support/child_process.h"
 #include "support/wait_for.h"
 
@@ -190,7 +191,7 @@ TEST(Entry, VirtualCameraMakesAndRemovesItsOwnRoot) {
 
 TEST(Entry, VirtualCameraServesItsStateAsJson) {
     ScratchRoot root;
-    const int port = freeLoopbackPort();
+    const int port = freePort();
     ChildProcess sim(PTZCAM_SIM_BINARY, {}, {{"PTZCAM_ROOT", root.path}, {"PTZSIM_HTTP", std::to_string(port)}});
     std::string body;
     for (int attempt = 0; attempt < 100 && body.empty(); ++attempt) {

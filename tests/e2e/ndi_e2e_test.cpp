@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/free_port.h"
 #include "support/child_process.h"
 #include "support/http_post.h"
 
@@ -35,7 +36,7 @@ nlohmann::json state(int port) {
 
 TEST(NdiE2e, VirtualCameraAnnouncesPtzAndTakesReceiverMetadataAndTally) {
     Scratch root;
-    const int port = freeLoopbackPort();
+    const int port = freePort();
     ChildProcess sim(PTZCAM_SIM_BINARY, {"-X", "-x"},
                      {{"PTZCAM_ROOT", root.path}, {"PTZSIM_HTTP", std::to_string(port)}, {"PTZCAM_IFACE", "lo"}});
     nlohmann::json s;
@@ -109,7 +110,7 @@ long long xactual(const nlohmann::json& s, const char* axis) { return s[axis]["x
 
 TEST(NdiE2e, ReceiverPtzControlPansTiltsZoomsRecallsPresetsAndTallyLightsTheLamp) {
     Scratch root;
-    const int port = freeLoopbackPort();
+    const int port = freePort();
     ChildProcess sim(PTZCAM_SIM_BINARY, {"-X", "-x"},
                      {{"PTZCAM_ROOT", root.path}, {"PTZSIM_HTTP", std::to_string(port)}, {"PTZCAM_IFACE", "lo"},
                       {"PTZSIM_SPEED", "20"}});

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "control/visca_socket_thread.h"
+#include "support/free_port.h"
 #include "support/child_process.h"
 #include "support/fake_visca_target.h"
 #include "support/root_only.h"
@@ -19,7 +20,7 @@ class PtzviscaClientAsRoot : public ::testing::Test {
 protected:
     void SetUp() override {
         SKIP_UNLESS_ROOT("the socket thread binds to device lo");
-        ports = {freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort()};
+        ports = {freePort(), freePort(), freePort(), freePort(), freePort()};
     }
     // After the target is set up: the thread reads it without a lock.
     void start() {
@@ -87,8 +88,8 @@ TEST_F(PtzviscaClientAsRoot, ErrorsAndSilenceGiveNonZeroStatus) {
     const auto inquiry = network({"inq", "pantilt"});
     EXPECT_EQ(inquiry.status, 1);
     EXPECT_EQ(inquiry.out, "Syntax error 90 60 02 FF\n");
-    const auto nobody = runProcess(PTZVISCA_BINARY, {"--host", "127.0.0.1", "--port", std::to_string(freeUdpPort()),
-                                                     "--listen", std::to_string(freeUdpPort()), "--timeout", "200",
+    const auto nobody = runProcess(PTZVISCA_BINARY, {"--host", "127.0.0.1", "--port", std::to_string(freePort()),
+                                                     "--listen", std::to_string(freePort()), "--timeout", "200",
                                                      "home"});
     EXPECT_EQ(nobody.status, 2);
     EXPECT_EQ(nobody.out, "Timeout\n");

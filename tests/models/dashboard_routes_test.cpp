@@ -7,6 +7,7 @@
 
 #include "control/visca_framing.h"
 #include "sim/http/dashboard_routes.h"
+#include "support/free_port.h"
 #include "support/child_process.h"
 #include "support/http_post.h"
 #include "support/udp_endpoint.h"
@@ -42,7 +43,7 @@ public:
 private:
     visca::Bytes datagram;
     std::vector<visca::Bytes> answers;
-    uint16_t bridgePort = freeUdpPort();
+    uint16_t bridgePort = freePort();
     UdpEndpoint endpoint{bridgePort};
     std::thread serving;
 };
@@ -52,8 +53,8 @@ struct DashboardRoutes : testing::Test {
         sim::addDashboardRoutes(api, {bridgePort, replyPort});
         ASSERT_TRUE(api.start(httpPort));
     }
-    uint16_t replyPort = freeUdpPort();
-    int httpPort = freeLoopbackPort();
+    uint16_t replyPort = freePort();
+    int httpPort = freePort();
     sim::StateApi api;
 };
 

@@ -21,6 +21,7 @@
 #include "media/track.h"
 #include "sim/app/virtual_camera.h"
 #include "sim/ndi/ndi_send_tap.h"
+#include "support/free_port.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
 #include "support/thread_names.h"
@@ -244,7 +245,7 @@ TEST(AudioCompress, DropsFramesBeforeEnableAndStopsEvenIfNeverEnabled) {
 }
 
 TEST(AudioPipeline, HttpApiServesTheLatestFrameWithItsDescriptor) {
-    const int port = freeLoopbackPort();
+    const int port = freePort();
     Rig rig(48000, port);
     ASSERT_TRUE(rig.camera.serve());
     httplib::Client client("127.0.0.1", port);

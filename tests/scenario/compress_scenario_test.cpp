@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/media/speedhq_decoder.h"
+#include "support/free_port.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
 #include "support/pipeline_rig.h"
@@ -251,7 +252,7 @@ TEST(CompressScenario, StalledCoreBoundsTheQueueAndStillStops) {
 }
 
 TEST(CompressScenario, HttpApiServesTheSentFramesAndState) {
-    const int port = freeLoopbackPort();
+    const int port = freePort();
     Rig rig("1080p50", 4, true, port);
     ASSERT_TRUE(rig.camera.serve());
     // Full frames always go first, so they flow even when a sanitizer slows the compressor.

@@ -14,6 +14,7 @@
 #include "hw/hardware.h"
 #include "motion/stepper.h"
 #include "sim/app/virtual_camera.h"
+#include "support/free_port.h"
 #include "support/child_process.h"
 #include "support/http_post.h"
 #include "support/log_capture.h"
@@ -209,7 +210,7 @@ TEST_F(Presets, SaveRecallClearAndKeepAcrossARestart) {
 // The zoom codes of the command ring, the zoom step of home, the servo's HTTP fault route and
 // a restart through the VISCA target.
 TEST_F(Presets, ZoomCommandsThroughTheQueue) {
-    const int port = freeLoopbackPort();
+    const int port = freePort();
     start(true, port);
     ASSERT_TRUE(homed());
     ASSERT_TRUE(zoomReady());

@@ -10,6 +10,7 @@
 
 #include "status/hdmi.h"
 #include "status/hdmi_edid.h"
+#include "support/free_port.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
 #include "support/pipeline_rig.h"
@@ -256,7 +257,7 @@ TEST(VideoInputScenario, CaptureDestroyedBeforeEnableDoesNotHang) {
 }
 
 TEST(VideoInputScenario, HttpApiChangesTheSourceAndReportsIt) {
-    const int port = freeLoopbackPort();
+    const int port = freePort();
     Rig rig("720p50", false, false, port);
     ASSERT_TRUE(rig.camera.serve());
     ASSERT_TRUE(waitFor([&] { return rig.pairs() >= 3; }, 1000ms));

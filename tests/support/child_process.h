@@ -40,7 +40,5 @@ private:
 ProcessResult runProcess(const std::string& binary, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env = {}, const std::string& input = "");
 
-// A loopback port nothing listens on at the moment.
-int freeLoopbackPort();
 // A GET on 127.0.0.1; the body, or empty when nothing answered.
 std::string httpGet(int port, const std::string& path);

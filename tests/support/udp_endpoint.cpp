@@ -58,13 +58,3 @@ bool UdpEndpoint::echoOne(std::chrono::milliseconds timeout) const {
     sendto(fd, buffer.data(), static_cast<size_t>(n), 0, reinterpret_cast<const sockaddr*>(&from), length);
     return true;
 }
-
-uint16_t freeUdpPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local = address(INADDR_ANY, 0);
-    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    socklen_t length = sizeof local;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    close(fd);
-    return ntohs(local.sin_port);
-}

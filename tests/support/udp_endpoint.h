@@ -32,5 +32,3 @@ private:
     bool isBound = false;
 };
 
-// A UDP port nothing is bound to at the moment.
-uint16_t freeUdpPort();

@@ -11,6 +11,7 @@
 
 #include "control/visca_framing.h"
 #include "control/visca_socket_thread.h"
+#include "support/free_port.h"
 #include "support/fake_visca_target.h"
 #include "support/log_capture.h"
 #include "support/root_only.h"
@@ -49,7 +50,7 @@ protected:
     void SetUp() override {
         SKIP_UNLESS_ROOT("the thread binds to device lo");
         setenv("PTZCAM_IFACE", "lo", 1);
-        ports = {freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort(), freeUdpPort()};
+        ports = {freePort(), freePort(), freePort(), freePort(), freePort()};
     }
     void TearDown() override {
         if (thread) thread->stop();
@@ -125,7 +126,7 @@ TEST_F(SocketThreadAsRoot, OnOneHostItNeverAnswersItsOwnReplies) {
 }
 
 TEST_F(SocketThreadAsRoot, DiscoveryIsBroadcastToTheSendersPort) {
-    const uint16_t clientPort = freeUdpPort();
+    const uint16_t clientPort = freePort();
     UdpEndpoint client(clientPort, INADDR_ANY);
     start();
     ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));

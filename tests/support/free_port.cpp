@@ -1,0 +1,42 @@
+#include "support/free_port.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <random>
+#include <set>
+
+namespace {
+// Below the default ephemeral range (32768..60999) and above the well-known and registered ports
+// the camera and its simulator use.
+constexpr uint16_t kFirst = 20000;
+constexpr uint16_t kLast = 32767;
+
+bool bindable(int type, uint16_t port) {
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(port);
+    const bool ok = bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    close(fd);
+    return ok;
+}
+}  // namespace
+
+uint16_t freePort() {
+    static std::mutex lock;
+    static std::set<uint16_t> handedOut;
+    static std::mt19937 draw{std::random_device{}()};
+    std::lock_guard<std::mutex> guard(lock);
+    std::uniform_int_distribution<uint16_t> range(kFirst, kLast);
+    for (;;) {
+        const uint16_t port = range(draw);
+        if (handedOut.count(port) || !bindable(SOCK_DGRAM, port) || !bindable(SOCK_STREAM, port)) continue;
+        handedOut.insert(port);
+        return port;
+    }
+}
