@@ -17,7 +17,10 @@ namespace {
 class Scratch {
 public:
     Scratch() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "config_fuzz.XXXXXX").string();
+        // In memory where there is a tmpfs: each input is written, read, rewritten and synced.
+        const std::filesystem::path base =
+            std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+        std::string pattern = (base / "config_fuzz.XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no scratch directory");
         dir = pattern;
         // Messages are formatted for real but go nowhere.

@@ -18,8 +18,10 @@
 namespace {
 std::string eepromFile() {
     static const std::string file = [] {
-        char pattern[] = "/tmp/eeprom-fuzz.XXXXXX";
-        const std::string root = mkdtemp(pattern);
+        // In memory where there is a tmpfs: each input is written and read back.
+        const std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+        std::string pattern = base + "/eeprom-fuzz.XXXXXX";
+        const std::string root = mkdtemp(pattern.data());
         setenv("PTZCAM_ROOT", root.c_str(), 1);
         std::filesystem::create_directories(root + "/sys/bus/i2c/drivers/at24/0-0050");
         return root + eepromDevice::kPath;
