@@ -11,7 +11,8 @@
 namespace sim {
 
 namespace {
-constexpr size_t kJournalLimit = 1 << 16;
+// Enough for any one check between two reads; a virtual camera that never reads it stays small.
+constexpr size_t kJournalLimit = 4096;
 constexpr auto kMovingSlice = std::chrono::milliseconds(1);
 
 // Datagram byte 0: the write flag above the address.

@@ -56,7 +56,7 @@ public:
     double microsteps(int axis);
     HeadMechanics::Inputs switches(int axis);
     void place(int axis, int32_t microsteps);
-    std::vector<Write> writes();  // every executed write since the last call
+    std::vector<Write> writes();  // the executed writes since the last call (the latest 4096)
     void report(nlohmann::json& state);
 
     // Fault injection.
