@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
 #include "support/wait_for.h"
 
 using namespace std::chrono_literals;
@@ -18,9 +19,7 @@ constexpr uint32_t kBuffer0 = sim::MemoryLayout::kReservedPhysical + 0x100000;
 constexpr uint32_t kBuffer1 = kBuffer0 + kBytes;
 
 sim::SimSettings quiet(int rate) {
-    sim::SimSettings s;
-    s.httpPort = 0;
-    s.input = "none";
+    sim::SimSettings s = quietSettings("none");
     s.audioRate = rate;
     return s;
 }
