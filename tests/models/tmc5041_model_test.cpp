@@ -9,14 +9,14 @@
 #include <utility>
 
 #include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
 #include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 sim::SimSettings settings(double speed = 25) {
-    sim::SimSettings s;
-    s.httpPort = 0;
+    sim::SimSettings s = quietSettings();
     s.motionSpeed = speed;
     return s;
 }
