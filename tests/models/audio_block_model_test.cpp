@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "sim/app/virtual_camera.h"
+#include "support/quiet_settings.h"
 #include "support/wait_for.h"
 
 using namespace std::chrono_literals;
@@ -16,14 +17,6 @@ constexpr uint32_t kSamples = 4800;  // 100 ms at 48 kHz: time to look at the st
 constexpr uint32_t kBytes = kSamples * 2 * 4;
 constexpr uint32_t kBuffer0 = sim::MemoryLayout::kReservedPhysical + 0x100000;
 constexpr uint32_t kBuffer1 = kBuffer0 + kBytes;
-
-sim::SimSettings quiet(int rate) {
-    sim::SimSettings s;
-    s.httpPort = 0;
-    s.input = "none";
-    s.audioRate = rate;
-    return s;
-}
 
 void give(sim::FpgaModel& fpga, uint32_t address, uint32_t samples) {
     fpga.write32(kReg0 + 8, address);
@@ -43,7 +36,7 @@ std::vector<int32_t> samplesAt(sim::VirtualCamera& camera, uint32_t address, uin
 }  // namespace
 
 TEST(AudioBlockModel, FillsBuffersBackToBackAtTheInputRateAndInterruptsWhenEnabled) {
-    sim::VirtualCamera camera(quiet(48000));
+    sim::VirtualCamera camera(quietSettings("none"));  // audio at its default 48 kHz
     auto& fpga = camera.fpga();
     auto& line = fpga.line(sim::AudioBlock::kLine);
     fpga.write8(kReg0, 0x80);
@@ -88,7 +81,7 @@ TEST(AudioBlockModel, ReportsItsRateAndRefusesBuffersOutsideReservedMemory) {
         const char* text;
         uint32_t measured;
     } rates[] = {{"48000", 480}, {"44100", 441}, {"32000", 320}, {"96000", 960}, {"none", 0}};
-    sim::VirtualCamera camera(quiet(48000));
+    sim::VirtualCamera camera(quietSettings("none"));
     auto& fpga = camera.fpga();
     for (const auto& r : rates) {
         SCOPED_TRACE(r.text);

@@ -1,10 +1,10 @@
 // The capture engines against their register description: start queue, pictures, fields, window.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
-#include <thread>
-
 #include <cstring>
+#include <thread>
 
 #include "sim/media/test_picture.h"
 #include "sim/app/virtual_camera.h"
@@ -24,6 +24,11 @@ public:
     ~Engines() { camera.root().memory().unmap(pixels, sim::MemoryLayout::kVideoSize); }
 
     sim::FpgaModel& fpga() { return camera.fpga(); }
+    // Register 0's interrupt-enable and control bytes.
+    void arm(uint32_t engine, uint8_t enable, uint8_t control) {
+        fpga().write8(engine + 2, enable);
+        fpga().write8(engine + 1, control);
+    }
     void start(uint32_t engine, uint32_t address) {
         fpga().write32(engine + 8, address);
         fpga().write8(engine, 1);
@@ -46,51 +51,36 @@ public:
 // Cb Y Cr Y of the pixel pair around x on a line.
 void expectColour(const uint8_t* line, int x, sim::TestPicture::Colour c) {
     const uint8_t* p = line + (x & ~1) * 2;
-    EXPECT_EQ(p[0], c.cb) << "x " << x;
-    EXPECT_EQ(p[1], c.y) << "x " << x;
-    EXPECT_EQ(p[2], c.cr) << "x " << x;
-    EXPECT_EQ(p[3], c.y) << "x " << x;
+    EXPECT_EQ((std::array{p[0], p[1], p[2], p[3]}), (std::array<uint8_t, 4>{c.cb, c.y, c.cr, c.y})) << "x " << x;
 }
 }  // namespace
 
-TEST(CaptureEngineModel, CapturesTheNextWholeFrameIntoTheArmedBuffer) {
+TEST(CaptureEngineModel, CapturesWholeFramesIntoTheArmedBufferAndAQueuedStartFollows) {
     Engines e("720p60");
-    e.fpga().write8(kFull + 2, 0xc0);
-    e.fpga().write8(kFull + 1, 1);
-    const uint32_t buffer = kWindow + 0x100000;
-    e.start(kFull, buffer);
+    e.arm(kFull, 0xc0, 1);
+    const uint32_t a = kWindow + 0x100000, b = a + 0x200000;
+    e.start(kFull, a);
+    e.start(kFull, b);
     EXPECT_EQ(e.state(kFull), 1u);  // waiting for the next frame to begin
     ASSERT_TRUE(e.interrupt(1));
-    EXPECT_EQ(e.state(kFull), 0u);
+    EXPECT_EQ(e.state(kFull), 2u);  // b is being captured
     EXPECT_EQ(e.events(kFull) & 0xc0, 0x80);
-    const auto c = e.camera.capture().full().counters();
+    auto c = e.camera.capture().full().counters();
     EXPECT_EQ(c.lastWidth, 1280);
     EXPECT_EQ(c.lastHeight, 720);
     EXPECT_EQ(c.lastStride, 2560);
     EXPECT_EQ(c.lastField, 2);
     // Seven bars over the top two thirds, each at its BT.709 75% values.
     for (int bar = 0; bar < 7; ++bar) {
-        expectColour(e.at(buffer), 1280 * (2 * bar + 1) / 14, sim::TestPicture::kBars[bar]);
-        expectColour(e.at(buffer + 2560 * 479), 1280 * (2 * bar + 1) / 14, sim::TestPicture::kBars[bar]);
+        expectColour(e.at(a), 1280 * (2 * bar + 1) / 14, sim::TestPicture::kBars[bar]);
+        expectColour(e.at(a + 2560 * 479), 1280 * (2 * bar + 1) / 14, sim::TestPicture::kBars[bar]);
     }
-    expectColour(e.at(buffer + 2560 * 700), 1278, sim::TestPicture::kBackground);
-    e.fpga().write8(kFull + 3, 0xc0);
-    EXPECT_EQ(e.events(kFull), 0);
-}
-
-TEST(CaptureEngineModel, AQueuedStartFollowsAtTheNextFrameAndTheCounterMoves) {
-    Engines e("720p60");
-    e.fpga().write8(kFull + 2, 0x80);
-    e.fpga().write8(kFull + 1, 1);
-    const uint32_t a = kWindow, b = kWindow + 0x200000;
-    e.start(kFull, a);
-    e.start(kFull, b);
-    EXPECT_EQ(e.state(kFull), 1u);
-    ASSERT_TRUE(e.interrupt(1));
-    EXPECT_EQ(e.state(kFull), 2u);  // b is being captured
+    expectColour(e.at(a + 2560 * 700), 1278, sim::TestPicture::kBackground);
     ASSERT_TRUE(e.interrupt(1));
     EXPECT_EQ(e.state(kFull), 0u);
-    const auto c = e.camera.capture().full().counters();
+    e.fpga().write8(kFull + 3, 0xc0);
+    EXPECT_EQ(e.events(kFull), 0);
+    c = e.camera.capture().full().counters();
     EXPECT_EQ(c.captured, 2u);
     EXPECT_EQ(c.idleStarts, 1u);
     EXPECT_EQ(c.lastAddress, b);
@@ -119,8 +109,7 @@ TEST(CaptureEngineModel, AThirdStartReplacesTheQueuedOneAndFlagsAnOverrun) {
 
 TEST(CaptureEngineModel, InterlacedInputGivesAlternateFieldsAsTheFieldBitForetold) {
     Engines e("1080i50");
-    e.fpga().write8(kFull + 2, 0x80);
-    e.fpga().write8(kFull + 1, 1);
+    e.arm(kFull, 0x80, 1);
     for (int i = 0; i < 4; ++i) {
         const bool first = (e.fpga().read8(kFull + 1) & 0x08) != 0;
         e.start(kFull, kWindow + 0x400000 * static_cast<uint32_t>(i));
@@ -145,8 +134,7 @@ TEST(CaptureEngineModel, PreviewEngineWritesScaledPicturesAndInterruptsOnlyWhenA
     EXPECT_EQ(c.lastStride, 1280);
     for (int bar = 0; bar < 7; ++bar)
         expectColour(e.at(buffer + 1280 * 100), 640 * (2 * bar + 1) / 14, sim::TestPicture::kBars[bar]);
-    e.fpga().write8(kPreview + 2, 0x80);
-    e.fpga().write8(kPreview + 1, 0);  // half the input
+    e.arm(kPreview, 0x80, 0);  // half the input
     e.start(kPreview, buffer);
     EXPECT_TRUE(e.interrupt(2));
     c = e.camera.capture().preview().counters();
@@ -172,8 +160,7 @@ TEST(CaptureEngineModel, TheFullInterruptFindsThePreviewOfThePictureDone) {
 
 TEST(CaptureEngineModel, NeverWritesOutsideTheRawWindow) {
     Engines e("1080p60");
-    e.fpga().write8(kFull + 2, 0x80);
-    e.fpga().write8(kFull + 1, 1);
+    e.arm(kFull, 0x80, 1);
     const uint32_t end = kWindow + sim::MemoryLayout::kVideoSize;
     auto* beyond = static_cast<uint8_t*>(e.camera.root().memory().map(end, 0x400000));
     auto* before = static_cast<uint8_t*>(e.camera.root().memory().map(kWindow - 0x100000, 0x100000));
@@ -193,8 +180,7 @@ TEST(CaptureEngineModel, NeverWritesOutsideTheRawWindow) {
 
 TEST(CaptureEngineModel, AnInputChangeAbortsTheCaptureInFlight) {
     Engines e("720p60");
-    e.fpga().write8(kFull + 2, 0x80);
-    e.fpga().write8(kFull + 1, 1);
+    e.arm(kFull, 0x80, 1);
     e.start(kFull, kWindow);
     e.start(kFull, kWindow + 0x200000);
     e.camera.input().set(*sim::InputFormat::parse("none"));

@@ -6,13 +6,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <thread>
 #include <vector>
 
 #include "platform/ndi_types.h"
 #include "sim/media/speedhq_decoder.h"
 #include "support/picture_match.h"
+#include "support/quiet_settings.h"
 #include "sim/media/test_picture.h"
 #include "sim/app/virtual_camera.h"
 #include "support/wait_for.h"
@@ -60,11 +60,8 @@ public:
         camera.root().memory().unmap(output, 4 * kSliceWindow);
         camera.root().memory().unmap(source, kStride * kHeight);
     }
-
     static sim::SimSettings settings(int count) {
-        sim::SimSettings s;
-        s.httpPort = 0;
-        s.input = "none";
+        sim::SimSettings s = quietSettings("none");
         s.encoderCores = count;
         return s;
     }
@@ -88,6 +85,7 @@ public:
         write(core, 8, kStride);
     }
     void start(int core) { camera.fpga().write8(at(core, 0), 1); }
+    uint8_t events(int core) { return camera.fpga().read8(at(core, 0) + 3); }
     // Interrupt 0 within the limit; re-armed afterwards as a driver would.
     bool interrupt(std::chrono::milliseconds limit = 3000ms) {
         auto& line = camera.fpga().line(0);
@@ -176,7 +174,7 @@ TEST_P(EncoderCoresSlices, PrefixedPaddedSlicesDecodeToTheSourcePicture) {
     EXPECT_EQ(counters.tableLoads, 1u);
     EXPECT_EQ(counters.lastQuality, 70);
     EXPECT_EQ(counters.modelErrors, 0u) << cores.model().lastError();
-    for (int c = 0; c < count; ++c) EXPECT_EQ(cores.camera.fpga().read8(Cores::at(c, 0) + 3) & 0x80, 0x80) << c;
+    for (int c = 0; c < count; ++c) EXPECT_EQ(cores.events(c) & 0x80, 0x80) << c;
 }
 
 INSTANTIATE_TEST_SUITE_P(CoreCounts, EncoderCoresSlices, testing::Values(1, 2, 4));
@@ -184,10 +182,7 @@ INSTANTIATE_TEST_SUITE_P(CoreCounts, EncoderCoresSlices, testing::Values(1, 2, 4
 TEST(EncoderCoresModel, JobCodesWithTheTableOfItsSlot) {
     Cores cores(1);
     cores.loadTable(0, 0, tableFor(60));
-    cores.loadTable(0, 5, tableFor(80));
-    cores.program(0, 1, 5);
-    cores.start(0);
-    ASSERT_TRUE(cores.interrupt());
+    ASSERT_TRUE(cores.encode(1, 80, 5));
     EXPECT_EQ(cores.model().counters().lastQuality, 80);
     EXPECT_EQ(cores.model().counters().tableLoads, 2u);
     const auto payload = cores.payload(1, 80);
@@ -202,13 +197,13 @@ TEST(EncoderCoresModel, InterruptOnlyWhenEveryProgrammedCoreIsDone) {
     for (int c = 0; c < 2; ++c) cores.program(c, 2, 0);
     cores.start(0);
     ASSERT_TRUE(waitFor([&] { return cores.model().counters().jobs == 1; }));
-    EXPECT_EQ(cores.camera.fpga().read8(Cores::at(0, 0) + 3) & 0x80, 0x80);  // core 0 done
+    EXPECT_EQ(cores.events(0) & 0x80, 0x80);  // core 0 done
     EXPECT_FALSE(cores.interrupt(100ms));  // core 1 programmed, not yet started
     cores.start(1);
     ASSERT_TRUE(cores.interrupt());
     cores.camera.fpga().write8(Cores::at(0, 0) + 3, 0xc0);  // acknowledge
-    EXPECT_EQ(cores.camera.fpga().read8(Cores::at(0, 0) + 3) & 0x80, 0);
-    EXPECT_EQ(cores.camera.fpga().read8(Cores::at(1, 0) + 3) & 0x80, 0x80);
+    EXPECT_EQ(cores.events(0) & 0x80, 0);
+    EXPECT_EQ(cores.events(1) & 0x80, 0x80);
 
     // A core that never finishes holds the interrupt back until it is reset.
     cores.model().inject(sim::EncoderCores::Fault::stall, 1);
@@ -246,36 +241,25 @@ TEST(EncoderCoresModel, OverflowReportsMoreThanTheWindowAndWritesNothingAfter) {
                     EXPECT_EQ(size, 0u) << i;
             }
         EXPECT_EQ(cores.model().counters().overflows, 1u);
-        // The fault was for one job: the next picture fits again.
-        for (int c = 0; c < count; ++c) cores.program(c, count, 0);
-        for (int c = 0; c < count; ++c) cores.start(c);
-        ASSERT_TRUE(cores.interrupt());
+        ASSERT_TRUE(cores.encode(count, 70, 0));  // the fault was for one job: the next picture fits again
         EXPECT_GT(psnrOf(cores.payload(count, 70)), 38.0);
         EXPECT_EQ(cores.model().counters().overflows, 1u);
     }
 }
 
 TEST(EncoderCoresModel, ProgrammingTheCoresCannotCodeIsAModelError) {
-    struct Case {
+    const struct {
         const char* what;
-        std::function<void(Cores&)> load;
+        int entries;
+        bool offTable;
         uint32_t slot;
-    };
-    const Case cases[] = {
-        {"a table of no quality",
-         [](Cores& c) {
-             auto t = tableFor(70);
-             t[10] += 3;
-             c.loadTable(0, 1, t);
-         },
-         1},
-        {"a table loaded in part", [](Cores& c) { c.loadTable(0, 1, tableFor(70), 63); }, 1},
-        {"no such slot", [](Cores& c) { c.loadTable(0, 1, tableFor(70)); }, 9},
-    };
+    } cases[] = {{"a table of no quality", 64, true, 1}, {"a table loaded in part", 63, false, 1}, {"no such slot", 64, false, 9}};
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
         Cores cores(1);
-        test.load(cores);
+        auto table = tableFor(70);
+        if (test.offTable) table[10] += 3;
+        cores.loadTable(0, 1, table, test.entries);
         cores.program(0, 1, test.slot);
         cores.start(0);
         ASSERT_TRUE(cores.interrupt());  // the job ends, with nothing produced

@@ -4,6 +4,7 @@
 #include <linux/i2c.h>
 
 #include <cerrno>
+#include <vector>
 #include <thread>
 
 #include "status/hdmi_format.h"
@@ -18,10 +19,10 @@ class Bus {
 public:
     explicit Bus(const std::string& input) : camera(quietSettings(input)), file(camera.platform()->openDevice("/dev/i2c-1")) {}
 
-    int write(uint8_t reg, uint8_t value, uint16_t address = 0x48) {
-        uint8_t bytes[2] = {reg, value};
+    // One write message: the register, then its value and the next ones'.
+    int write(std::vector<uint8_t> bytes) {
         i2c_msg m{};
-        m.addr = address, m.len = 2, m.buf = bytes;
+        m.addr = 0x48, m.len = uint16_t(bytes.size()), m.buf = bytes.data();
         i2c_rdwr_ioctl_data data{&m, 1};
         return file->ioctl(I2C_RDWR, &data);
     }
@@ -80,12 +81,12 @@ TEST(HdmiReceiverModel, DetectsThenLocksAndLosesTheSignal) {
     ASSERT_TRUE(bus.waitStable());
     EXPECT_EQ(bus.chip().stateName(), "stable");
     // A video reset through 0x05 bit 7 makes it lock again.
-    EXPECT_EQ(bus.write(0x05, 0x86), 1);
+    EXPECT_EQ(bus.write({0x05, 0x86}), 1);
     EXPECT_EQ(bus.reg(0x10), 0x02);
     ASSERT_TRUE(bus.waitStable());
     // Pulsing the output enable while locked starts the output.
-    bus.write(0x20, 0x84);
-    bus.write(0x20, 0x04);
+    bus.write({0x20, 0x84});
+    bus.write({0x20, 0x04});
     EXPECT_EQ(bus.chip().stateName(), "running");
     bus.camera.input().set(*sim::InputFormat::parse("none"));
     EXPECT_EQ(bus.reg(0x10), 0x00);
@@ -94,11 +95,7 @@ TEST(HdmiReceiverModel, DetectsThenLocksAndLosesTheSignal) {
 
 TEST(HdmiReceiverModel, RegistersKeepWhatIsWrittenAndAutoIncrement) {
     Bus bus("none");
-    uint8_t bytes[4] = {0x24, 0xb8, 0x05, 0xb4};
-    i2c_msg m{};
-    m.addr = 0x48, m.len = 4, m.buf = bytes;
-    i2c_rdwr_ioctl_data data{&m, 1};
-    EXPECT_EQ(bus.file->ioctl(I2C_RDWR, &data), 1);
+    EXPECT_EQ(bus.write({0x24, 0xb8, 0x05, 0xb4}), 1);
     EXPECT_EQ(bus.reg(0x25), 0x05);
     EXPECT_EQ(bus.chip().registerValue(0x26), 0xb4);
 }
@@ -119,7 +116,7 @@ TEST(HdmiReceiverModel, InjectedFaults) {
     bus.chip().failTransfers(2);
     EXPECT_EQ(bus.read(0x10, v), -1);
     EXPECT_EQ(errno, EREMOTEIO);
-    EXPECT_EQ(bus.write(0x20, 1), -1);
+    EXPECT_EQ(bus.write({0x20, 1}), -1);
     EXPECT_EQ(bus.read(0x10, v), 2);
     EXPECT_EQ(bus.chip().transferErrors(), 2u);
     // Nobody answers at another address.
@@ -131,6 +128,6 @@ TEST(HdmiReceiverModel, InjectedFaults) {
     EXPECT_EQ(bus.reg(0x64), 0);
     bus.chip().raiseAudioFault();
     EXPECT_EQ(bus.reg(0x15) & 0x18, 0x18);
-    bus.write(0x05, 0x24);
+    bus.write({0x05, 0x24});
     EXPECT_EQ(bus.reg(0x15) & 0x18, 0);
 }

@@ -8,14 +8,6 @@
 
 using namespace std::chrono_literals;
 
-TEST(InterruptLine, TimesOutWithoutAnEvent) {
-    sim::InterruptLine line;
-    uint32_t seen = 0;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_LT(line.wait(seen, 30ms), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
-}
-
 TEST(InterruptLine, DeliversThenMasksUntilUnmasked) {
     sim::InterruptLine line;
     uint32_t seen = 0;
@@ -36,7 +28,9 @@ TEST(InterruptLine, EventsWhileMaskedCollapseIntoOne) {
     line.unmask();
     EXPECT_EQ(line.wait(seen, 10ms), 1);
     line.unmask();
-    EXPECT_LT(line.wait(seen, 10ms), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_LT(line.wait(seen, 30ms), 0);  // no event: the time-out, in full
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
 }
 
 TEST(InterruptLine, WakesABlockedWaiterAndClosesForGood) {
