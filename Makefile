@@ -37,7 +37,7 @@ fuzz:
 	cmake --preset fuzz $(CMAKE_ARGS) >/dev/null
 	cmake --build --preset fuzz -j$(JOBS)
 
-# The whole suite on a --coverage build, then line and branch coverage of src/ and sim/.
+# The suite of `make test` on a --coverage build, then line and branch coverage of src/ and sim/.
 coverage:
 	@tools/setup.sh coverage
 	cmake --preset coverage $(CMAKE_ARGS) >/dev/null
