@@ -79,15 +79,12 @@ protected:
 };
 }  // namespace
 
-TEST_F(Adapter, ProbeFindsTheAdapterAtItsSpeed) {
+TEST_F(Adapter, ProbeFindsTheAdapterAtItsSpeedAndReadsWaitForIt) {
     EXPECT_TRUE(probe());
     EXPECT_NE(printed.find("...Ok.\nMultiPort Mode Enable (LANC Disable).\n"), std::string::npos);
     EXPECT_EQ(camera.root().ttyS1().baud(), MultiPort::kProbeBaud);
     EXPECT_TRUE(received("#tulmo*"));
-}
-
-TEST_F(Adapter, ReadsWaitForWhatTheAdapterSends) {
-    ASSERT_TRUE(probe());
+    // Reads wait for what the adapter sends.
     uint8_t buf[16];
     ASSERT_EQ(port.readTimed(buf, 5), 5);  // its detection frame follows the ping's answer
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "%000*");
