@@ -117,7 +117,7 @@ TEST_F(Motion, TiltIsCommandedBeforePanAndLastCommandFollowsTilt) {
     EXPECT_EQ(rig.stepper->last_cmd.load(), 2);
 }
 
-TEST_F(Motion, UnhomedLimitRunsInVelocityMode) {
+TEST_F(Motion, UnhomedLimitRunsInVelocityModeAndTheGateRefusesBeforeHomingOnlyWithLimitChecking) {
     rig.stepper->pan_left = 0;
     rig.stepper->tilt_up = 0;
     motion.panTiltDrive(PtzMotion::kUpLeft, 4, 6, 0);
@@ -126,9 +126,8 @@ TEST_F(Motion, UnhomedLimitRunsInVelocityMode) {
     EXPECT_EQ(at(w, reg(kPan, RAMPMODE)), 2);   // negative velocity
     EXPECT_EQ(at(w, reg(kPan, VMAX)), rig.stepper->speedFromIndex(kPan, 4));
     EXPECT_NE(target(kPan), kLeft);
-}
 
-TEST_F(Motion, GateRefusesBeforeHomingOnlyWithLimitChecking) {
+    // The gate refuses before homing, only with limit checking.
     setLimits(-1);
     EXPECT_EQ(motion.panTiltMove(0, 1, PtzMotion::kLeft, 10, 10), -1);
     EXPECT_TRUE(written().empty());

@@ -103,12 +103,19 @@ TEST_F(Homed, IdleTiltCurrentDropsOnceAfterQuietPasses) {
     EXPECT_EQ(lines, 1u);
 }
 
-TEST(StepperMotion, StopScalesDecelerationToTheSpeed) {
-    // Fixed limits: the switch stops are off, so the motors run at speed as long as asked.
+TEST(StepperStart, FixedLimitsWithoutTheSwitchSearchAndAStopScalesDecelerationToTheSpeed) {
     StepperRig rig(StepperRig::fastSettings(), 0);
     ASSERT_TRUE(rig.begin());
-    ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x54) == 0x8AC; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return rig.stepper->limit_state == 0 && rig.model().peek(0x54) == 0x8AC; }, 10s));
     Stepper& s = *rig.stepper;
+    // The centres where the start left XACTUAL.
+    EXPECT_EQ((std::vector<int32_t>{s.pan_left, s.pan_right, s.tilt_up, s.tilt_down, s.pan_center, s.tilt_center}),
+              (std::vector<int32_t>{-4000000, 4000000, 500000, -500000, 1, 1}));
+    EXPECT_EQ(rig.model().peek(0x34), 0x8ACu);
+    EXPECT_EQ(rig.model().microsteps(1), 0.0);  // nothing moved
+    EXPECT_EQ(rig.output().find("Successfully initialized"), std::string::npos);
+
+    // The switch stops are off, so the motors run at speed as long as asked.
     const struct { int32_t speed; uint32_t amax; } cases[] = {{1000, 100}, {-200000, 10000}, {60000, 3000}};
     for (const auto& c : cases) {
         s.rotate(1, c.speed);
@@ -173,20 +180,6 @@ TEST_F(Homed, MoveAbsoluteRestoresRampsAndWritesTheTargetOnlyOnChangeAndTerminat
     SignalWatcher::respond(SIGINT, sink);
     std::fclose(sink);
     EXPECT_TRUE(rig.model().writes().empty());
-}
-
-TEST(StepperStart, FixedLimitsWithoutTheSwitchSearch) {
-    StepperRig rig(StepperRig::fastSettings(), 0);
-    ASSERT_TRUE(rig.begin());
-    ASSERT_TRUE(waitFor([&] { return rig.stepper->limit_state == 0; }, 10s));
-    Stepper& s = *rig.stepper;
-    // The centres where the start left XACTUAL.
-    EXPECT_EQ((std::vector<int32_t>{s.pan_left, s.pan_right, s.tilt_up, s.tilt_down, s.pan_center, s.tilt_center}),
-              (std::vector<int32_t>{-4000000, 4000000, 500000, -500000, 1, 1}));
-    EXPECT_EQ(rig.model().peek(0x34), 0x8ACu);
-    EXPECT_EQ(rig.model().peek(0x54), 0x8ACu);
-    EXPECT_EQ(rig.model().microsteps(1), 0.0);  // nothing moved
-    EXPECT_EQ(rig.output().find("Successfully initialized"), std::string::npos);
 }
 
 TEST(StepperStart, PanSearchTravelFollowsTheDegreeModeAndTheSpeedTable) {
