@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +12,7 @@
 #include "sim/app/virtual_camera.h"
 #include "support/log_capture.h"
 #include "support/quiet_settings.h"
+#include "support/scenario_elapsed.h"
 #include "support/wait_for.h"
 
 using namespace std::chrono_literals;
@@ -45,32 +44,23 @@ protected:
     CameraModule module{hw, multiport_mode, servo_flags, adapter};
 };
 
-class LancCameraOff : public Lanc {
-protected:
+struct LancCameraOff : Lanc {
     LancCameraOff() : Lanc(false) {}
 };
 
-class LancCameraStuck : public Lanc {
-protected:
+struct LancCameraStuck : Lanc {
     LancCameraStuck() : Lanc(true, true) {}
 };
 }  // namespace
 
 TEST_F(Lanc, ZoomAndFocusWordsStandUntilTheNext) {
-    const struct {
-        std::function<void()> call;
-        uint32_t word;
-    } cases[] = {
-        {[&] { module.lancZoomDrive(3, 1, 0); }, 0x0628},
-        {[&] { module.lancZoomDrive(-3, 1, 0); }, 0x1628},
-        {[&] { module.lancZoomDrive(0, 1, 0); }, 0},
-        {[&] { module.lancZoomDrive(0, 0, 0.5f); }, 0x0628},
-        {[&] { module.lancZoomDrive(0, 0, -1.0f); }, 0x1E28},
-        {[&] { module.lancZoomDrive(0, 0, 0.1f); }, 0x0028},
+    const struct { std::function<void()> call; uint32_t word; } cases[] = {
+        {[&] { module.lancZoomDrive(3, 1, 0); }, 0x0628}, {[&] { module.lancZoomDrive(-3, 1, 0); }, 0x1628},
+        {[&] { module.lancZoomDrive(0, 1, 0); }, 0}, {[&] { module.lancZoomDrive(0, 0, 0.5f); }, 0x0628},
+        {[&] { module.lancZoomDrive(0, 0, -1.0f); }, 0x1E28}, {[&] { module.lancZoomDrive(0, 0, 0.1f); }, 0x0028},
         {[&] { module.focusSpeedVariable(0x27, 1, 0); }, 0xEB28},
         {[&] { module.focusSpeedVariable(0x31, 1, 0); }, 0xF128},
-        {[&] { module.focusSpeedVariable(0x20, 1, 0); }, 0xE128},
-        {[&] { module.focusSpeedVariable(0x41, 1, 0); }, 0},
+        {[&] { module.focusSpeedVariable(0x20, 1, 0); }, 0xE128}, {[&] { module.focusSpeedVariable(0x41, 1, 0); }, 0},
         {[&] { module.focusSpeedVariable(0, 0, 0.5f); }, 0xF528},
         {[&] { module.focusSpeedVariable(0, 0, -0.5f); }, 0xE528},
     };
@@ -81,10 +71,7 @@ TEST_F(Lanc, ZoomAndFocusWordsStandUntilTheNext) {
 }
 
 TEST_F(Lanc, KeysAndTogglesArePressedThenReleased) {
-    const struct {
-        std::function<void()> call;
-        uint32_t word;
-    } cases[] = {
+    const struct { std::function<void()> call; uint32_t word; } cases[] = {
         {[&] { module.lancPulse(0x9A); }, 0x9A18},      {[&] { module.cameraRecordKey(); }, 0x3318},
         {[&] { module.cameraKeyB4(); }, 0xB418},        {[&] { module.focusMode(1); }, 0x4128},
         {[&] { module.exposureMode(0); }, 0xAF28},      {[&] { module.focusSpeed(0x20); }, 0x4528},
@@ -102,10 +89,7 @@ TEST_F(Lanc, KeysAndTogglesArePressedThenReleased) {
 
 TEST_F(Lanc, IrisPositionsStepTowardTheNewPosition) {
     const int start = camera.cameraModule().view().iris;
-    const struct {
-        uint8_t position;
-        int change;
-    } steps[] = {{5, +1}, {5, 0}, {3, -1}, {9, +1}};
+    const struct { uint8_t position; int change; } steps[] = {{5, +1}, {5, 0}, {3, -1}, {9, +1}};
     for (const auto& s : steps) {
         const int before = camera.cameraModule().view().iris;
         module.irisSet(s.position, 1, CameraModule::kIrisPositionMarker);
@@ -146,9 +130,8 @@ TEST_F(Lanc, PowerOffThenOnFollowsTheSense) {
     EXPECT_EQ(requested.load(), 1);
     EXPECT_EQ(module.cameraPowerGet(), CameraModule::kOffAnswer);
     EXPECT_EQ(camera.fpga().peek(kLancWord), 0u);
-    const auto off = camera.api().state()["camera"];
-    EXPECT_EQ(off["power"], "off");
-    EXPECT_EQ(off["lanc"], 0x5E18u);
+    EXPECT_EQ(camera.api().state()["camera"]["power"], "off");
+    EXPECT_EQ(camera.api().state()["camera"]["lanc"], 0x5E18u);
     requested = 0;
     module.cameraPowerSet(requested);
     EXPECT_EQ(requested.load(), 0);
@@ -174,27 +157,22 @@ TEST_F(LancCameraOff, OffCameraIgnoresLancAndAnOffRequest) {
     EXPECT_EQ(camera.cameraModule().view().on, false);
 }
 
-TEST_F(LancCameraStuck, SenseThatNeverChangesTimesOutAndTheCommandCompletes) {
+TEST_F(LancCameraStuck, SenseThatNeverChangesTimesOutAndTheCommandCompletesButStopEndsItAtOnce) {
     std::atomic<int32_t> requested{1};
     LogCapture log(5);
-    const auto start = std::chrono::steady_clock::now();
-    module.cameraPowerSet(requested);
-    const auto took = std::chrono::steady_clock::now() - start;
+    const auto took = elapsed([&] { module.cameraPowerSet(requested); });
     EXPECT_NE(log.text().find("Camera Power Off TimeOver\n"), std::string::npos);
     EXPECT_EQ(requested.load(), 0);  // still on: the outcome is what the sense says
     EXPECT_GE(took, CameraModule::kPollPeriod * (CameraModule::kPowerPolls - 1));
     EXPECT_EQ(camera.fpga().peek(kLancWord), 0u);
-}
 
-TEST_F(LancCameraStuck, StopEndsAPowerSequenceAtOnce) {
-    std::atomic<int32_t> requested{1};
+    // Stop ends a power sequence at once.
+    requested = 1;
     std::thread stopper([&] {
         std::this_thread::sleep_for(200ms);
         module.stop();
     });
-    const auto start = std::chrono::steady_clock::now();
-    module.cameraPowerSet(requested);
+    EXPECT_LT(elapsed([&] { module.cameraPowerSet(requested); }), 1s);
     stopper.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_EQ(camera.fpga().peek(kLancWord), 0u);
 }

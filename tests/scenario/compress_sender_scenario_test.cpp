@@ -60,11 +60,7 @@ size_t marks(const std::string& text, char mark) { return size_t(std::count(text
 }  // namespace
 
 TEST(CompressSenders, StalledSenderLosesItsOldestFramesWithItsMark) {
-    struct Case {
-        int stream;
-        uint32_t fourcc;
-        char mark, otherMark;
-    };
+    struct Case { int stream; uint32_t fourcc; char mark, otherMark; };
     for (const auto& c : {Case{0, ndi::fourcc_SHQ2, '#', '$'}, Case{1, ndi::fourcc_shq2, '$', '#'}}) {
         SCOPED_TRACE(c.mark);
         LogCapture log(2);

@@ -29,10 +29,8 @@ std::string reply(std::shared_ptr<video_capture> video, std::shared_ptr<audio_ca
 }  // namespace
 
 TEST(ConsoleOnCaptures, VideoInShowsTheFramePictureAndAudioInTheMeasuredRate) {
-    const struct {
-        const char* input;
-        const char* line;
-    } cases[] = {{"1080i59.94", "video_in 1920x1080i59.94\n"}, {"720p50", "video_in 1280x720p50.00\n"}};
+    const struct { const char* input; const char* line; } cases[] = {
+        {"1080i59.94", "video_in 1920x1080i59.94\n"}, {"720p50", "video_in 1280x720p50.00\n"}};
     for (const auto& c : cases) {
         PipelineRig rig(quietSettings(c.input), {});
         ASSERT_TRUE(waitFor([&] { return rig.grabber->get_signal().valid != 0; }, 5s)) << c.input;

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <string>
 
 #include "control/debug_command.h"
 #include "support/stepper_rig.h"
@@ -16,26 +15,18 @@ using namespace std::chrono_literals;
 using namespace tmc5041;
 
 namespace {
-class Output {
-public:
-    Output() : file(open_memstream(&buffer, &size)) {}
-    ~Output() {
-        std::fclose(file);
-        std::free(buffer);
-    }
-    // What was written since the last take.
+// A memory stream for the commands' output; `take` gives what was written since the last take.
+struct Output {
+    ~Output() { std::fclose(file), std::free(buffer); }
     std::string take() {
         std::fflush(file);
         std::string text(buffer + taken, size - taken);
         taken = size;
         return text;
     }
-    FILE* file;
-
-private:
     char* buffer = nullptr;
-    size_t size = 0;
-    size_t taken = 0;
+    size_t size = 0, taken = 0;
+    FILE* file = open_memstream(&buffer, &size);
 };
 
 class HomedHead : public testing::Test {
@@ -68,12 +59,7 @@ protected:
 
 TEST_F(HomedHead, LockPositionsAreOneDegreeInsideTheLimitsWithTheStopsArmed) {
     Stepper& s = *rig.stepper;
-    const struct {
-        unsigned code;
-        int motor;
-        std::function<int32_t()> expected;
-        const char* line;
-    } cases[] = {
+    const struct { unsigned code; int motor; std::function<int32_t()> expected; const char* line; } cases[] = {
         {DebugCommand::kLeft, Stepper::kPan, [&] { return s.pan_left + 8533; }, "Go to LEFT lock position\n"},
         {DebugCommand::kRight, Stepper::kPan, [&] { return s.pan_right - 8533; }, "Go to RIGHT lock position\n"},
         {DebugCommand::kUp, Stepper::kTilt, [&] { return s.tilt_up - 8533; }, "Go to UP lock position\n"},
@@ -119,14 +105,9 @@ TEST_F(HomedHead, DegreeMovesComputeWholeUnitsAndRefuseTargetsPastTheLimits) {
 }
 
 TEST_F(HomedHead, SwitchModesDegreeRegisterAndReadOuts) {
-    const struct {
-        unsigned code;
-        uint32_t degree;
-        const char* line;
-    } degrees[] = {{DebugCommand::kDegreeCentre, 1, "DEGREE Center\n"},
-                   {DebugCommand::kDegree90, 2, "DEGREE 90\n"},
-                   {DebugCommand::kDegree150, 4, "DEGREE 150\n"},
-                   {DebugCommand::kDegree350, 0, "DEGREE 350\n"}};
+    const struct { unsigned code; uint32_t degree; const char* line; } degrees[] = {
+        {DebugCommand::kDegreeCentre, 1, "DEGREE Center\n"}, {DebugCommand::kDegree90, 2, "DEGREE 90\n"},
+        {DebugCommand::kDegree150, 4, "DEGREE 150\n"}, {DebugCommand::kDegree350, 0, "DEGREE 350\n"}};
     for (const auto& d : degrees) {
         EXPECT_EQ(run(d.code), d.line);
         EXPECT_EQ(rig.camera->fpga().peek(1026), d.degree) << d.line;

@@ -79,15 +79,12 @@ protected:
 };
 }  // namespace
 
-TEST_F(Adapter, ProbeFindsTheAdapterAtItsSpeed) {
+TEST_F(Adapter, ProbeFindsTheAdapterAtItsSpeedAndReadsWaitForIt) {
     EXPECT_TRUE(probe());
     EXPECT_NE(printed.find("...Ok.\nMultiPort Mode Enable (LANC Disable).\n"), std::string::npos);
     EXPECT_EQ(camera.root().ttyS1().baud(), MultiPort::kProbeBaud);
     EXPECT_TRUE(received("#tulmo*"));
-}
-
-TEST_F(Adapter, ReadsWaitForWhatTheAdapterSends) {
-    ASSERT_TRUE(probe());
+    // Reads wait for what the adapter sends.
     uint8_t buf[16];
     ASSERT_EQ(port.readTimed(buf, 5), 5);  // its detection frame follows the ping's answer
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "%000*");
@@ -97,10 +94,8 @@ TEST_F(Adapter, ReadsWaitForWhatTheAdapterSends) {
 }
 
 TEST_F(NoAdapter, AnswersCountByTheirFirstSevenCharacters) {
-    const struct {
-        const char* answer;
-        bool found;
-    } cases[] = {{"$tulmo*%000*", true}, {"$tulmo", false}, {"#tulmo*", false}, {"", false}};
+    const struct { const char* answer; bool found; } cases[] = {
+        {"$tulmo*%000*", true}, {"$tulmo", false}, {"#tulmo*", false}, {"", false}};
     for (const auto& c : cases) {
         answerPing(c.answer);
         EXPECT_EQ(probe(), c.found) << c.answer;
@@ -115,17 +110,11 @@ TEST_F(Adapter, KeyFramesOfTheCameraOperations) {
     std::atomic<int8_t> mode{1};
     std::atomic<uint8_t> flags{0};
     CameraModule module(hw, mode, flags, port);
-    const struct {
-        std::function<void()> call;
-        std::vector<std::string> sent;
-    } cases[] = {
-        {[&] { module.lancZoomDrive(-3, 1, 0); }, {"#7530*"}},
-        {[&] { module.lancZoomDrive(-2, 1, 0); }, {"#7520*"}},
-        {[&] { module.lancZoomDrive(5, 1, 0); }, {"#7450*"}},
-        {[&] { module.lancZoomDrive(0, 1, 0); }, {"#7590*"}},
+    const struct { std::function<void()> call; std::vector<std::string> sent; } cases[] = {
+        {[&] { module.lancZoomDrive(-3, 1, 0); }, {"#7530*"}}, {[&] { module.lancZoomDrive(-2, 1, 0); }, {"#7520*"}},
+        {[&] { module.lancZoomDrive(5, 1, 0); }, {"#7450*"}}, {[&] { module.lancZoomDrive(0, 1, 0); }, {"#7590*"}},
         {[&] { module.cameraRecordKey(); }, {"#7100*", "#7110*"}},
-        {[&] { module.cameraKeyB4(); }, {"#7000*", "#7010*"}},
-        {[&] { module.cameraRecord(); }, {"#7300*", "#7310*"}},
+        {[&] { module.cameraKeyB4(); }, {"#7000*", "#7010*"}}, {[&] { module.cameraRecord(); }, {"#7300*", "#7310*"}},
         {[&] { module.focusMode(0); }, {"#7200*", "#7210*"}},
         {[&] {
              std::atomic<int32_t> power{1};
@@ -147,22 +136,15 @@ TEST_F(Adapter, KeyFramesOfTheCameraOperations) {
     EXPECT_EQ(state["keys"].back(), "#7P10*");
 }
 
-TEST_F(Adapter, QueriesAreAnsweredAndStatusFramesLogged) {
+TEST_F(Adapter, QueriesAreAnsweredStatusFramesLoggedAndAHangUpClosesThePort) {
     ASSERT_TRUE(probe());
     MultiPortInput input(port);
     LogCapture log(5);
-    const struct {
-        std::string in;
-        std::string logged;
-    } cases[] = {
-        {"%712", "MultiPort:: Reply\n"},
-        {"$74300*", "MultiPort:: Zoom Tele 3\n"},
-        {"$75800*", "MultiPort:: Zoom Wide 8\n"},
-        {"$75900*", "MultiPort:: Zoom Stop\n"},
-        {"$71000*", "MultiPort:: Start/Stop Recording\n"},
-        {"$71100*", "MultiPort:: Finish Start/Stop Recording\n"},
-        {"$74900*", ""},
-        {"$7430", ""},
+    const struct { std::string in; std::string logged; } cases[] = {
+        {"%712", "MultiPort:: Reply\n"}, {"$74300*", "MultiPort:: Zoom Tele 3\n"},
+        {"$75800*", "MultiPort:: Zoom Wide 8\n"}, {"$75900*", "MultiPort:: Zoom Stop\n"},
+        {"$71000*", "MultiPort:: Start/Stop Recording\n"}, {"$71100*", "MultiPort:: Finish Start/Stop Recording\n"},
+        {"$74900*", ""}, {"$7430", ""},
     };
     for (const auto& c : cases) {
         const std::string before = log.text();
@@ -170,6 +152,14 @@ TEST_F(Adapter, QueriesAreAnsweredAndStatusFramesLogged) {
         EXPECT_EQ(log.text().substr(before.size()), c.logged) << c.in;
     }
     EXPECT_TRUE(received("&71200*"));
+    // A hang-up is logged once and closes the port.
+    LogCapture lost(2);
+    camera.multiPort()->hangUp();
+    input.serve();
+    input.serve();
+    EXPECT_EQ(lost.text(), "MultiPort:: adapter lost\n");
+    EXPECT_EQ(port.descriptor(), -1);
+    EXPECT_EQ(port.sendKey('5', '9'), 1);  // keys to a lost adapter go nowhere
 }
 
 TEST_F(Adapter, FloodsOfRandomBytesAreServedInBoundedTime) {
@@ -191,18 +181,6 @@ TEST_F(Adapter, FloodsOfRandomBytesAreServedInBoundedTime) {
     }
     EXPECT_EQ(written, flood.size());
     EXPECT_GE(port.descriptor(), 0);
-}
-
-TEST_F(Adapter, HangUpIsLoggedOnceAndClosesThePort) {
-    ASSERT_TRUE(probe());
-    MultiPortInput input(port);
-    LogCapture log(2);
-    camera.multiPort()->hangUp();
-    input.serve();
-    input.serve();
-    EXPECT_EQ(log.text(), "MultiPort:: adapter lost\n");
-    EXPECT_EQ(port.descriptor(), -1);
-    EXPECT_EQ(port.sendKey('5', '9'), 1);  // keys to a lost adapter go nowhere
 }
 
 TEST_F(NoAdapter, OpenKnowsNo230400ButSetBaudDoes) {

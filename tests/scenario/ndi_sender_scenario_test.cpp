@@ -19,19 +19,11 @@
 using namespace std::chrono_literals;
 
 namespace {
-class LoopbackInterface {
-public:
-    LoopbackInterface() {
-        if (const char* old = std::getenv("PTZCAM_IFACE")) saved = old;
-        setenv("PTZCAM_IFACE", "lo", 1);
-    }
-    ~LoopbackInterface() {
-        if (saved.empty()) unsetenv("PTZCAM_IFACE");
-        else setenv("PTZCAM_IFACE", saved.c_str(), 1);
-    }
-
-private:
-    std::string saved;
+// PTZCAM_IFACE=lo for a scope, restored after.
+struct LoopbackInterface {
+    LoopbackInterface() { setenv("PTZCAM_IFACE", "lo", 1); }
+    ~LoopbackInterface() { saved.empty() ? unsetenv("PTZCAM_IFACE") : setenv("PTZCAM_IFACE", saved.c_str(), 1); }
+    const std::string saved = std::getenv("PTZCAM_IFACE") ? std::getenv("PTZCAM_IFACE") : "";
 };
 
 // Runs the entry in-process on the virtual camera with `input` as its console (standard input).
@@ -60,14 +52,9 @@ int runEntry(sim::VirtualCamera& camera, const std::string& input, std::vector<s
 TEST(NdiSenderScenario, EntryAnnouncesThePtzSourceAfterTheHardwareAndDropsItBeforeIt) {
     LoopbackInterface lo;
     sim::VirtualCamera camera(quietSettings());
-    std::string log;
-    int status = -1;
-    {
-        LogCapture capture(4);
-        status = runEntry(camera, "exit\n", {"-X", "-x"});
-        log = capture.text();
-    }
-    EXPECT_EQ(status, 0);
+    LogCapture capture(4);
+    EXPECT_EQ(runEntry(camera, "exit\n", {"-X", "-x"}), 0);
+    const std::string log = capture.text();
     auto sender = camera.ndi().sender();
     ASSERT_TRUE(sender) << log;
     EXPECT_EQ(sender->name(), "PTZ");
@@ -79,7 +66,6 @@ TEST(NdiSenderScenario, EntryAnnouncesThePtzSourceAfterTheHardwareAndDropsItBefo
     EXPECT_TRUE(sender->isClosed()) << "destroyed at shutdown";
     EXPECT_EQ(camera.ndi().initialized(), 0) << "the library was shut down again";
     EXPECT_EQ(camera.ndi().misuse(), 0u);
-
     const auto xml = log.find("<ndi_capabilities ntk_ptz=\"true\"");
     const auto platformLine = log.find("Platform: ");
     const auto constructed = log.find("network_send Constructor\n");

@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <string>
+#include <map>
 #include <tuple>
 
 #include "motion/ptz_motion.h"
@@ -55,6 +54,16 @@ protected:
         const auto found = m.find(reg);
         return found == m.end() ? -1 : found->second;
     }
+    // The axes driven to their targets at their speed indices; -1: the axis is not moved.
+    void expectDriven(int64_t tiltTarget, int64_t panTarget, int64_t tiltIndex, int64_t panIndex) {
+        const auto w = written();
+        EXPECT_EQ(moved(w, kTilt), tiltTarget >= 0);
+        EXPECT_EQ(moved(w, kPan), panTarget >= 0);
+        if (tiltTarget >= 0) { EXPECT_EQ(target(kTilt), tiltTarget); }
+        if (panTarget >= 0) { EXPECT_EQ(target(kPan), panTarget); }
+        if (tiltIndex >= 0) { EXPECT_EQ(at(w, reg(kTilt, VMAX)), rig.stepper->speedFromIndex(kTilt, int(tiltIndex))); }
+        if (panIndex >= 0) { EXPECT_EQ(at(w, reg(kPan, VMAX)), rig.stepper->speedFromIndex(kPan, int(panIndex))); }
+    }
 
     static sim::SimSettings settings() {
         sim::SimSettings s = StepperRig::fastSettings();
@@ -69,33 +78,28 @@ protected:
     PtzMotion motion{std::shared_ptr<Stepper>(rig.stepper.get(), [](Stepper*) {}), "/nonexistent-dir/x/config.cfg"};
 };
 
-struct DriveCase {
-    int direction;
-    bool panReverse, tiltReverse;
-    int64_t tiltTarget, panTarget;  // -1: the axis is not moved
-};
+// One degree inside each limit set by the fixture.
+constexpr int64_t kUp = 500000 - 8533, kDown = 1 + 8533, kLeft = 1 + 8533, kRight = 600000 - 8533;
 }  // namespace
 
 TEST_F(Motion, DirectionsAndReverseFlagsPickTargetsOneDegreeInside) {
-    const int64_t up = 500000 - 8533, down = 1 + 8533, left = 1 + 8533, right = 600000 - 8533;
-    const DriveCase cases[] = {
-        {1, false, false, up, -1},       {2, false, false, down, -1},    {3, false, false, -1, left},
-        {4, false, false, -1, right},    {5, false, false, up, left},    {8, false, false, down, right},
-        {5, true, false, up, right},     {5, true, true, down, right},   {6, false, true, down, right},
-        {7, true, true, up, right},      {1, true, false, up, -1},       {3, false, true, -1, left},
+    const int64_t up = kUp, down = kDown, left = kLeft, right = kRight;
+    const struct {
+        int direction;
+        bool panReverse, tiltReverse;
+        int64_t tiltTarget, panTarget;  // -1: the axis is not moved
+    } cases[] = {
+        {1, false, false, up, -1},    {2, false, false, down, -1}, {3, false, false, -1, left},
+        {4, false, false, -1, right}, {5, false, false, up, left}, {8, false, false, down, right},
+        {5, true, false, up, right},  {5, true, true, down, right}, {6, false, true, down, right},
+        {7, true, true, up, right},   {1, true, false, up, -1},    {3, false, true, -1, left},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "direction " << c.direction << " reverse " << c.panReverse << c.tiltReverse);
         motion.pan_reverse = c.panReverse;
         motion.tilt_reverse = c.tiltReverse;
         EXPECT_EQ(motion.panTiltDrive(c.direction, 10, 11, 0), 0);
-        const auto w = written();
-        if (c.tiltTarget >= 0) { EXPECT_EQ(target(kTilt), c.tiltTarget); }
-        if (c.panTarget >= 0) { EXPECT_EQ(target(kPan), c.panTarget); }
-        EXPECT_EQ(moved(w, kTilt), c.tiltTarget >= 0);
-        EXPECT_EQ(moved(w, kPan), c.panTarget >= 0);
-        if (c.tiltTarget >= 0) { EXPECT_EQ(at(w, reg(kTilt, VMAX)), rig.stepper->speedFromIndex(kTilt, 11)); }
-        if (c.panTarget >= 0) { EXPECT_EQ(at(w, reg(kPan, VMAX)), rig.stepper->speedFromIndex(kPan, 10)); }
+        expectDriven(c.tiltTarget, c.panTarget, c.tiltTarget >= 0 ? 11 : -1, c.panTarget >= 0 ? 10 : -1);
     }
 }
 
@@ -113,7 +117,7 @@ TEST_F(Motion, TiltIsCommandedBeforePanAndLastCommandFollowsTilt) {
     EXPECT_EQ(rig.stepper->last_cmd.load(), 2);
 }
 
-TEST_F(Motion, UnhomedLimitRunsInVelocityMode) {
+TEST_F(Motion, UnhomedLimitRunsInVelocityModeAndTheGateRefusesBeforeHomingOnlyWithLimitChecking) {
     rig.stepper->pan_left = 0;
     rig.stepper->tilt_up = 0;
     motion.panTiltDrive(PtzMotion::kUpLeft, 4, 6, 0);
@@ -121,17 +125,16 @@ TEST_F(Motion, UnhomedLimitRunsInVelocityMode) {
     EXPECT_EQ(at(w, reg(kTilt, RAMPMODE)), 1);  // positive velocity
     EXPECT_EQ(at(w, reg(kPan, RAMPMODE)), 2);   // negative velocity
     EXPECT_EQ(at(w, reg(kPan, VMAX)), rig.stepper->speedFromIndex(kPan, 4));
-    EXPECT_NE(target(kPan), 1 + 8533);
-}
+    EXPECT_NE(target(kPan), kLeft);
 
-TEST_F(Motion, GateRefusesBeforeHomingOnlyWithLimitChecking) {
+    // The gate refuses before homing, only with limit checking.
     setLimits(-1);
     EXPECT_EQ(motion.panTiltMove(0, 1, PtzMotion::kLeft, 10, 10), -1);
     EXPECT_TRUE(written().empty());
     rig.stepper->limit_check = 0;
     EXPECT_EQ(motion.panTiltMove(0, 1, PtzMotion::kLeft, 10, 10), 0);
     EXPECT_TRUE(moved(written(), kPan));
-    EXPECT_EQ(target(kPan), 1 + 8533);
+    EXPECT_EQ(target(kPan), kLeft);
     setLimits(0);  // fixed limits pass the gate
     rig.stepper->limit_check = 1;
     EXPECT_EQ(motion.panTiltMove(0, 1, PtzMotion::kRight, 10, 10), 0);
@@ -158,14 +161,13 @@ TEST_F(Motion, FreeModeDropsSwitchStopsUntilStopAndUsesFixedTargets) {
 }
 
 TEST_F(Motion, SpeedFormsGiveDirectionAndIndices) {
-    struct Case {
+    const int64_t up = kUp, down = kDown, left = kLeft, right = kRight;
+    const struct {
         int direct, direction;
         float pan, tilt;
         int64_t tiltVmaxIndex, panVmaxIndex;  // -1: axis untouched
         int64_t tiltTarget, panTarget;
-    };
-    const int64_t up = 500000 - 8533, down = 1 + 8533, left = 1 + 8533, right = 600000 - 8533;
-    const Case cases[] = {
+    } cases[] = {
         {0, 9, 0.5f, -0.5f, 11, 12, down, left},   // down-left: t truncates -11.5 to -11
         {0, 9, 0.0f, 1.0f, 23, -1, up, -1},        // tilt scales by 23
         {0, 9, -1.0f, 0.0f, -1, 24, -1, right},    // negative pan is right
@@ -177,13 +179,7 @@ TEST_F(Motion, SpeedFormsGiveDirectionAndIndices) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "pan " << c.pan << " tilt " << c.tilt);
         EXPECT_EQ(motion.panTiltMove(0, c.direct, c.direction, c.pan, c.tilt), 0);
-        const auto w = written();
-        if (c.tiltTarget >= 0) { EXPECT_EQ(target(kTilt), c.tiltTarget); }
-        if (c.panTarget >= 0) { EXPECT_EQ(target(kPan), c.panTarget); }
-        EXPECT_EQ(moved(w, kTilt), c.tiltTarget >= 0);
-        EXPECT_EQ(moved(w, kPan), c.panTarget >= 0);
-        if (c.tiltVmaxIndex >= 0) { EXPECT_EQ(at(w, reg(kTilt, VMAX)), rig.stepper->speedFromIndex(kTilt, static_cast<int>(c.tiltVmaxIndex))); }
-        if (c.panVmaxIndex >= 0) { EXPECT_EQ(at(w, reg(kPan, VMAX)), rig.stepper->speedFromIndex(kPan, static_cast<int>(c.panVmaxIndex))); }
+        expectDriven(c.tiltTarget, c.panTarget, c.tiltVmaxIndex, c.panVmaxIndex);
     }
     // Both zero is a stop; NaN counts as zero.
     EXPECT_EQ(motion.panTiltMove(0, 0, 3, std::nanf(""), 0.0f), 0);
@@ -191,11 +187,8 @@ TEST_F(Motion, SpeedFormsGiveDirectionAndIndices) {
 }
 
 TEST_F(Motion, AbsoluteTargetsWithin255BeyondTheDriveTargetsArePulledBack) {
-    const int32_t up = 500000 - 8533, down = 1 + 8533, left = 1 + 8533, right = 600000 - 8533;
-    struct Case {
-        int32_t tilt, pan, tiltGoal, panGoal;
-    };
-    const Case cases[] = {
+    const int32_t up = kUp, down = kDown, left = kLeft, right = kRight;
+    const struct { int32_t tilt, pan, tiltGoal, panGoal; } cases[] = {
         {up + 100, right + 1, up, right},    {up + 256, right + 256, up + 256, right + 256},
         {down - 255, left - 255, down, left}, {down - 256, left - 300, down - 256, left - 300},
         {300000, 280000, 300000, 280000},

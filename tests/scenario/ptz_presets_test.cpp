@@ -3,10 +3,8 @@
 // across a restart of the camera.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -15,7 +13,6 @@
 #include "motion/stepper.h"
 #include "sim/app/virtual_camera.h"
 #include "support/free_port.h"
-#include "support/child_process.h"
 #include "support/http_post.h"
 #include "support/log_capture.h"
 #include "support/quiet_settings.h"
@@ -39,6 +36,7 @@ int32_t le32(const Bytes& b, size_t at) {
 
 class Presets : public ::testing::Test {
 protected:
+    static constexpr const char* kEepromDir = "/sys/bus/i2c/drivers/at24/0-0050";
     void SetUp() override {
         setenv("PTZCAM_IFACE", "lo", 1);
         char pattern[] = "/tmp/ptzcam-presets.XXXXXX";
@@ -68,18 +66,18 @@ protected:
         hw.reset();
         camera.reset();
     }
+    std::string eepromFile() { return root + kEepromDir + "/eeprom"; }
     Bytes eeprom() {
-        std::ifstream in(root + "/sys/bus/i2c/drivers/at24/0-0050/eeprom", std::ios::binary);
+        std::ifstream in(eepromFile(), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
     // Written before the first start: the file is made erased first, as the camera's root would.
     void writeEeprom(long offset, const Bytes& bytes) {
-        const std::string dir = root + "/sys/bus/i2c/drivers/at24/0-0050";
-        if (!std::filesystem::exists(dir + "/eeprom")) {
-            std::filesystem::create_directories(dir);
-            std::ofstream(dir + "/eeprom", std::ios::binary) << std::string(256, '\xFF');
+        if (!std::filesystem::exists(eepromFile())) {
+            std::filesystem::create_directories(root + kEepromDir);
+            std::ofstream(eepromFile(), std::ios::binary) << std::string(256, '\xFF');
         }
-        std::fstream f(root + "/sys/bus/i2c/drivers/at24/0-0050/eeprom", std::ios::in | std::ios::out | std::ios::binary);
+        std::fstream f(eepromFile(), std::ios::in | std::ios::out | std::ios::binary);
         f.seekp(offset);
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
@@ -105,10 +103,13 @@ protected:
         const auto m = camera->servo()->state();
         return m.moving == 0 && m.position == m.target;
     }
+    bool headAt(int32_t tilt, int32_t pan) {
+        return waitFor([&] { return actual(0) == tilt && actual(1) == pan && standing(0) && standing(1); }, 20s);
+    }
     void moveHead(int32_t tilt, int32_t pan) {
         stepper().moveAbsolute(Stepper::kTilt, tilt, 250000);
         stepper().moveAbsolute(Stepper::kPan, pan, 250000);
-        ASSERT_TRUE(waitFor([&] { return actual(0) == tilt && actual(1) == pan && standing(0) && standing(1); }, 20s));
+        ASSERT_TRUE(headAt(tilt, pan));
     }
 
     std::string root;
@@ -119,12 +120,9 @@ protected:
 }  // namespace
 
 TEST(PresetSpeeds, RecallAndZoomSpeedIndices) {
-    const struct {
-        int direct;
-        float speed;
-        int index;
-    } recalls[] = {{1, 0, 1}, {1, 3.9f, 3}, {1, 30, 24}, {0, 0, 24}, {0, 0.5f, 12},
-                   {0, -0.5f, 12}, {0, 0.01f, 24}, {0, 2.0f, 24}, {0, 1.0f, 24}};
+    const struct { int direct; float speed; int index; } recalls[] = {
+        {1, 0, 1}, {1, 3.9f, 3}, {1, 30, 24}, {0, 0, 24}, {0, 0.5f, 12}, {0, -0.5f, 12}, {0, 0.01f, 24}, {0, 2.0f, 24},
+        {0, 1.0f, 24}};
     for (const auto& r : recalls)
         EXPECT_EQ(PtzPresets::recallSpeedIndex(r.direct, r.speed), r.index) << r.direct << " " << r.speed;
     // index / 3 - 1; indices 1 and 2 would give -1: the slowest entry instead.
@@ -132,9 +130,9 @@ TEST(PresetSpeeds, RecallAndZoomSpeedIndices) {
     for (int i = 1; i <= 24; ++i) EXPECT_EQ(PtzPresets::zoomSpeedIndex(i), zoom[i]) << i;
 }
 
-TEST_F(Presets, AFreshEepromIsFormattedAndTheZoomDefaultsWrittenBack) {
+TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKept) {
     start();
-    const Bytes bytes = eeprom();
+    Bytes bytes = eeprom();
     ASSERT_EQ(bytes.size(), 256u);
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(bytes[static_cast<size_t>(12 * i)], 0xFF) << i;
@@ -147,10 +145,8 @@ TEST_F(Presets, AFreshEepromIsFormattedAndTheZoomDefaultsWrittenBack) {
     EXPECT_EQ(state["eeprom"].get<std::string>().substr(240, 16), "ffffffffc2010055");
     EXPECT_EQ(state["ptz"]["servo_flags"], 1);
     EXPECT_EQ(state["zoom"]["present"], true);
-}
 
-TEST_F(Presets, SaveRecallClearAndKeepAcrossARestart) {
-    start();
+    // Save, recall, clear and keep across a restart.
     ASSERT_TRUE(homed());
     ASSERT_TRUE(zoomReady());
     Stepper& s = stepper();
@@ -162,13 +158,11 @@ TEST_F(Presets, SaveRecallClearAndKeepAcrossARestart) {
     s.last_cmd = 2;
     service->pushCommand({VISCA_PTZ_MEMORY_SET, 3, 0});
     ASSERT_TRUE(waitFor([&] { return eeprom()[36] != 0xFF; }, 3s));
-    const Bytes bytes = eeprom();
-    EXPECT_EQ(bytes[36], 2);   // the last drive class
-    EXPECT_EQ(bytes[37], 24);  // the recall speed byte stays as it was
-    EXPECT_EQ(le32(bytes, 38), tilt);
-    EXPECT_EQ(le32(bytes, 42), pan);
-    EXPECT_EQ(bytes[46] | bytes[47] << 8, zoom);
-    EXPECT_EQ(bytes[48], 0xFF);  // preset 4 untouched
+    bytes = eeprom();
+    // The last drive class, the recall speed byte as it was, tilt, pan, zoom; preset 4 untouched.
+    EXPECT_EQ((std::tuple{bytes[36], bytes[37], le32(bytes, 38), le32(bytes, 42), bytes[46] | bytes[47] << 8,
+                          bytes[48]}),
+              (std::tuple{uint8_t{2}, uint8_t{24}, tilt, pan, zoom, uint8_t{0xFF}}));
 
     // Away, then back: the longer tilt travel runs at the recall speed, pan a quarter of it.
     moveHead(s.tilt_center, s.pan_center);
@@ -176,15 +170,14 @@ TEST_F(Presets, SaveRecallClearAndKeepAcrossARestart) {
     ASSERT_TRUE(waitFor([&] { return zoomSettled(); }, 10s));
     camera->motion().writes();
     service->pushCommand({VISCA_PTZ_MEMORY_RECALL, 3, 24});
-    ASSERT_TRUE(waitFor([&] { return actual(0) == tilt && actual(1) == pan && standing(0) && standing(1); }, 20s));
+    ASSERT_TRUE(headAt(tilt, pan));
     ASSERT_TRUE(waitFor([&] { return zoomSettled() && camera->servo()->state().position == zoom; }, 10s));
-    uint32_t tiltVmax = 0, panVmax = 0;
-    for (const auto& w : camera->motion().writes()) {
-        if (w.reg == reg(0, VMAX)) tiltVmax = w.value;
-        if (w.reg == reg(1, VMAX)) panVmax = w.value;
-    }
-    EXPECT_EQ(tiltVmax, 250000u);
-    EXPECT_EQ(panVmax, 62500u);
+    uint32_t vmax[2] = {0, 0};
+    for (const auto& w : camera->motion().writes())
+        for (int motor : {0, 1})
+            if (w.reg == reg(motor, VMAX)) vmax[motor] = w.value;
+    EXPECT_EQ(vmax[0], 250000u);
+    EXPECT_EQ(vmax[1], 62500u);
 
     // VISCA speed byte: changed in memory only.
     service->setPresetSpeed(3, 5);
@@ -195,8 +188,8 @@ TEST_F(Presets, SaveRecallClearAndKeepAcrossARestart) {
     ASSERT_TRUE(waitFor([&] { return eeprom()[60] != 0xFF; }, 3s));
     service->pushCommand({VISCA_PTZ_MEMORY_RESET, 3, 0});
     ASSERT_TRUE(waitFor([&] { return eeprom()[36] == 0xFF; }, 3s));
-    const Bytes cleared = eeprom();
-    EXPECT_EQ((Bytes{cleared.begin() + 36, cleared.begin() + 48}), (Bytes{0xFF, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    bytes = eeprom();
+    EXPECT_EQ((Bytes{bytes.begin() + 36, bytes.begin() + 48}), (Bytes{0xFF, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     const PtzPresets::Record five = service->presets().record(5);
 
     // A restart keeps the presets and the zoom settings: no formatting.
@@ -264,17 +257,13 @@ TEST_F(Presets, RecallRefusals) {
     EXPECT_NE(log.text().find("FAILED: The limit area is not checked.\n"), std::string::npos);
     ASSERT_TRUE(homed());
     camera->motion().writes();
-    EXPECT_EQ(service->presets().PreReCall(1, 1, 24), -1);
-    EXPECT_EQ(service->presets().PreReCall(2, 1, 24), -1);
-    EXPECT_EQ(service->presets().PreReCall(10, 1, 24), -1);
+    for (int index : {1, 2, 10}) EXPECT_EQ(service->presets().PreReCall(index, 1, 24), -1) << index;
     EXPECT_NE(log.text().find("FAILED: Preset destination is out of limit area\n"), std::string::npos);
     EXPECT_NE(log.text().find("FAILED: PRESET Index [2] EMPTY\n"), std::string::npos);
     for (const auto& w : camera->motion().writes()) EXPECT_NE(w.reg, reg(1, XTARGET));  // nothing moved
     // Without a servo a saved preset has zoom 0.
     EXPECT_EQ(service->presets().PreSave(4, 0), 1);
-    const Bytes bytes = eeprom();
-    EXPECT_EQ(bytes[58], 0);
-    EXPECT_EQ(bytes[59], 0);
+    EXPECT_EQ((Bytes{eeprom()[58], eeprom()[59]}), (Bytes{0, 0}));
     EXPECT_EQ(service->presets().PreSave(10, 0), 0);
     EXPECT_FALSE(service->presets().presetClear(-1));
     EXPECT_EQ(stepper().servo_flags.load(), 0);
@@ -282,17 +271,15 @@ TEST_F(Presets, RecallRefusals) {
 }
 
 TEST_F(Presets, AMissingOrShortEepromLeavesTheCameraRunning) {
-    const std::string file = root + "/sys/bus/i2c/drivers/at24/0-0050/eeprom";
-    const struct {
-        const char* name;
-        bool directory;  // a directory cannot be opened read-write, not even by root
-        const char* message;
-    } cases[] = {{"missing", true, "eepromDevice /sys/bus/i2c/drivers/at24/0-0050/eeprom: opening: "},
-                 {"short", false, "Cannot read eeprom!\n"}};
+    const std::string file = eepromFile();
+    // A directory cannot be opened read-write, not even by root.
+    const struct { const char* name; bool directory; const char* message; } cases[] = {
+        {"missing", true, "eepromDevice /sys/bus/i2c/drivers/at24/0-0050/eeprom: opening: "},
+        {"short", false, "Cannot read eeprom!\n"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(file);
-        std::filesystem::create_directories(c.directory ? file : root + "/sys/bus/i2c/drivers/at24/0-0050");
+        std::filesystem::create_directories(c.directory ? file : root + kEepromDir);
         if (!c.directory) std::ofstream(file) << "short";
         LogCapture log(2);
         start();

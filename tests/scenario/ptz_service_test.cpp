@@ -2,10 +2,8 @@
 // the queue thread, what it publishes, and a bounded shutdown.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -14,20 +12,13 @@
 #include "motion/stepper.h"
 #include "sim/app/virtual_camera.h"
 #include "support/quiet_settings.h"
+#include "support/scenario_elapsed.h"
 #include "support/wait_for.h"
 
 using namespace std::chrono_literals;
 using namespace tmc5041;
 
 namespace {
-sim::SimSettings fast() {
-    sim::SimSettings s;
-    s.httpPort = 0;
-    s.motionSpeed = kTestHeadSpeed;
-    s.input = "none";
-    return s;
-}
-
 class Service : public ::testing::Test {
 protected:
     void SetUp() override { setenv("PTZCAM_IFACE", "lo", 1); }
@@ -38,15 +29,17 @@ protected:
         unsetenv("PTZCAM_IFACE");
     }
     void start(const std::string& config = "") {
-        camera = std::make_unique<sim::VirtualCamera>(fast());
+        sim::SimSettings settings = quietSettings("none");
+        settings.motionSpeed = kTestHeadSpeed;
+        camera = std::make_unique<sim::VirtualCamera>(settings);
         if (!config.empty()) {
             std::filesystem::create_directories(configDir());
             std::ofstream(configDir() + "/config.cfg") << config;
         }
         hw = std::make_shared<hardware>(camera->platform());
-        // Ports nobody else uses: the VISCA thread is not under test here.
-        ViscaPorts ports{0, 0, 0, 0, 0};
-        service = std::make_unique<ptz>(nullptr, hw, nullptr, true, "2.4.6_extra", camera->platform(), ports);
+        // No VISCA ports: the VISCA thread is not under test here.
+        service = std::make_unique<ptz>(nullptr, hw, nullptr, true, "2.4.6_extra", camera->platform(),
+                                        ViscaPorts{0, 0, 0, 0, 0});
     }
     std::string configDir() const { return std::string(std::getenv("PTZCAM_ROOT")) + "/root/server"; }
     std::string configText() const {
@@ -102,10 +95,7 @@ TEST_F(Service, QueueExecutesTheCommandTable) {
     service->pushCommand({VISCA_PTZ_TALLY, 0, 0});
     EXPECT_TRUE(waitFor([&] { return camera->fpga().peek(1025) == 2; }));
 
-    const struct {
-        int32_t code;
-        int mode;
-    } balance[] = {{NDI_WB_OUTDOOR, 3}, {VISCA_PTZ_WB_MANUAL, 5}, {VISCA_PTZ_WB_INDOOR, 1}, {NDI_WB_AUTO, 0}};
+    const struct { int32_t code; int mode; } balance[] = {{NDI_WB_OUTDOOR, 3}, {VISCA_PTZ_WB_MANUAL, 5}, {VISCA_PTZ_WB_INDOOR, 1}, {NDI_WB_AUTO, 0}};
     for (const auto& b : balance) {
         service->pushCommand({b.code, 0, 0});
         EXPECT_TRUE(waitFor([&] { return service->whiteBalanceMode() == b.mode; })) << b.code;
@@ -150,8 +140,6 @@ TEST_F(Service, PublishesLimitsAndShutsDownPromptly) {
     EXPECT_EQ(state["ptz"]["tilt_up"], s.tilt_up.load());
     EXPECT_EQ(state["ptz"]["tilt_down"], s.tilt_down.load());
     for (int i = 0; i < 40; ++i) service->pushCommand({VISCA_PTZ_LEFT + i % 2, 3, 3});
-    const auto before = std::chrono::steady_clock::now();
-    service.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    EXPECT_LT(elapsed([&] { service.reset(); }), 1s);
     EXPECT_FALSE(camera->api().state().contains("ptz"));
 }

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "platform/signal_watcher.h"
+#include "support/scenario_elapsed.h"
 #include "support/stepper_rig.h"
 #include "support/wait_for.h"
 #include "support/log_capture.h"
@@ -14,32 +16,30 @@
 using namespace std::chrono_literals;
 
 namespace {
-size_t countWrites(const std::vector<sim::Tmc5041Model::Write>& writes, uint8_t reg, uint32_t value) {
-    return static_cast<size_t>(std::count_if(writes.begin(), writes.end(),
-                                             [&](const auto& w) { return w.reg == reg && w.value == value; }));
+size_t countWrites(const std::vector<sim::Tmc5041Model::Write>& writes, uint8_t reg,
+                   std::optional<uint32_t> value = std::nullopt) {
+    return static_cast<size_t>(std::count_if(writes.begin(), writes.end(), [&](const auto& w) {
+        return w.reg == reg && (!value || w.value == *value);
+    }));
 }
 
-size_t countWrites(const std::vector<sim::Tmc5041Model::Write>& writes, uint8_t reg) {
-    return static_cast<size_t>(
-        std::count_if(writes.begin(), writes.end(), [&](const auto& w) { return w.reg == reg; }));
+// Homed and at the tilt centre, the control thread given time to take over, the writes cleared.
+void home(StepperRig& rig) {
+    ASSERT_TRUE(rig.begin());
+    ASSERT_TRUE(waitFor([&] { return rig.stepper->limit_state == 1; }, 40s));
+    ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x21) == 314421u; }, 10s));
+    std::this_thread::sleep_for(150ms);
+    rig.model().writes();
 }
 
-// A rig homed with the default head.
 class Homed : public testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(rig.begin());
-        ASSERT_TRUE(waitFor([&] { return rig.stepper->limit_state == 1; }, 40s));
-        ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x21) == 314421u; }, 10s));
-        // Let the control thread take over before the test starts poking.
-        std::this_thread::sleep_for(150ms);
-        rig.model().writes();
-    }
+    void SetUp() override { home(rig); }
     StepperRig rig;
 };
 }  // namespace
 
-TEST_F(Homed, TiltSwitchHitEscapesDownAndGatesMovesUntilClear) {
+TEST_F(Homed, SwitchHitsEscapeTiltDownAndPanRight) {
     Stepper& s = *rig.stepper;
     // Drive the tilt past its switch: the switch stops it, the control thread backs it off.
     s.moveAbsolute(0, 700000, 59000);
@@ -52,10 +52,7 @@ TEST_F(Homed, TiltSwitchHitEscapesDownAndGatesMovesUntilClear) {
     const int32_t target = static_cast<int32_t>(rig.model().peek(0x2D));
     EXPECT_LT(target, 493614);
     EXPECT_GT(target, 493614 - 30000 - 10000);
-}
 
-TEST_F(Homed, PanLeftSwitchHitEscapesRight) {
-    Stepper& s = *rig.stepper;
     s.moveAbsolute(1, -200000, 143000);
     ASSERT_TRUE(waitFor([&] { return s.limit_state == -2; }, 10s));
     ASSERT_TRUE(waitFor([&] { return s.limit_state == 1 && !rig.model().switches(1).left; }, 10s));
@@ -69,11 +66,8 @@ TEST(HomedOldWiring, TiltSwitchHitBacksOffWithTheStopsOff) {
     sim::SimSettings settings = StepperRig::fastSettings();
     settings.head.oldTiltWiring = true;
     StepperRig rig(settings);
-    ASSERT_TRUE(rig.begin());
+    home(rig);
     Stepper& s = *rig.stepper;
-    ASSERT_TRUE(waitFor([&] { return s.limit_state == 1 && rig.model().peek(0x21) == 314421u; }, 40s));
-    std::this_thread::sleep_for(150ms);
-    rig.model().writes();
     s.moveAbsolute(0, 700000, 59000);
     ASSERT_TRUE(waitFor([&] { return rig.output().find("ERR, GOTO UP RIGHT SAFE AREA ( ") != std::string::npos; }, 10s))
         << rig.output();
@@ -109,16 +103,20 @@ TEST_F(Homed, IdleTiltCurrentDropsOnceAfterQuietPasses) {
     EXPECT_EQ(lines, 1u);
 }
 
-TEST(StepperMotion, StopScalesDecelerationToTheSpeed) {
-    // Fixed limits: the switch stops are off, so the motors run at speed as long as asked.
+TEST(StepperStart, FixedLimitsWithoutTheSwitchSearchAndAStopScalesDecelerationToTheSpeed) {
     StepperRig rig(StepperRig::fastSettings(), 0);
     ASSERT_TRUE(rig.begin());
-    ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x54) == 0x8AC; }, 10s));
+    ASSERT_TRUE(waitFor([&] { return rig.stepper->limit_state == 0 && rig.model().peek(0x54) == 0x8AC; }, 10s));
     Stepper& s = *rig.stepper;
-    const struct {
-        int32_t speed;
-        uint32_t amax;
-    } cases[] = {{1000, 100}, {-200000, 10000}, {60000, 3000}};
+    // The centres where the start left XACTUAL.
+    EXPECT_EQ((std::vector<int32_t>{s.pan_left, s.pan_right, s.tilt_up, s.tilt_down, s.pan_center, s.tilt_center}),
+              (std::vector<int32_t>{-4000000, 4000000, 500000, -500000, 1, 1}));
+    EXPECT_EQ(rig.model().peek(0x34), 0x8ACu);
+    EXPECT_EQ(rig.model().microsteps(1), 0.0);  // nothing moved
+    EXPECT_EQ(rig.output().find("Successfully initialized"), std::string::npos);
+
+    // The switch stops are off, so the motors run at speed as long as asked.
+    const struct { int32_t speed; uint32_t amax; } cases[] = {{1000, 100}, {-200000, 10000}, {60000, 3000}};
     for (const auto& c : cases) {
         s.rotate(1, c.speed);
         ASSERT_TRUE(waitFor([&] { return static_cast<int32_t>(rig.model().peek(0x42) << 8) >> 8 == c.speed; }, 5s))
@@ -127,13 +125,9 @@ TEST(StepperMotion, StopScalesDecelerationToTheSpeed) {
         s.stop(1);
         const auto w = rig.model().writes();
         ASSERT_EQ(w.size(), 4u);
-        EXPECT_EQ(w[0].reg, 0xC5 & 0x7F);
-        EXPECT_EQ(w[0].value, 0u);
-        EXPECT_EQ(w[1].reg, 0x46);
-        EXPECT_EQ(w[1].value, c.amax) << c.speed;
-        EXPECT_EQ(w[2].reg, 0x47);
-        EXPECT_EQ(w[3].reg, 0x40);
-        EXPECT_EQ(w[3].value, 1u);
+        EXPECT_EQ((std::vector<int>{w[0].reg, w[1].reg, w[2].reg, w[3].reg}),
+                  (std::vector<int>{0xC5 & 0x7F, 0x46, 0x47, 0x40}));
+        EXPECT_EQ((std::vector<uint32_t>{w[0].value, w[1].value, w[3].value}), (std::vector<uint32_t>{0, c.amax, 1}));
         // Comes to rest in about 5120 velocity updates whatever the speed.
         ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x42) == 0; }, 2s)) << c.speed;
     }
@@ -141,7 +135,7 @@ TEST(StepperMotion, StopScalesDecelerationToTheSpeed) {
     EXPECT_TRUE(rig.model().writes().empty());
 }
 
-TEST_F(Homed, MoveAbsoluteRestoresRampsAndWritesTheTargetOnlyOnChange) {
+TEST_F(Homed, MoveAbsoluteRestoresRampsAndWritesTheTargetOnlyOnChangeAndTerminationStopsPanThenTilt) {
     Stepper& s = *rig.stepper;
     s.stop(1);
     rig.model().writes();
@@ -161,10 +155,8 @@ TEST_F(Homed, MoveAbsoluteRestoresRampsAndWritesTheTargetOnlyOnChange) {
     ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x41) == 100000u; }, 10s));
     EXPECT_EQ(s.moveAbsolute(2, 0, 1), Stepper::kBadMotor);
     EXPECT_EQ(s.rotate(-1, 1), Stepper::kBadMotor);
-}
 
-TEST_F(Homed, TerminationStopsPanThenTiltAndNamesTheSignal) {
-    Stepper& s = *rig.stepper;
+    // Termination stops pan, then tilt, and names the signal.
     s.rotate(1, 50000);
     s.rotate(0, -20000);
     rig.model().writes();
@@ -175,7 +167,7 @@ TEST_F(Homed, TerminationStopsPanThenTiltAndNamesTheSignal) {
     std::fclose(out);
     EXPECT_EQ(std::string(text, size), "\nSIGTERM\n");
     std::free(text);
-    const auto w = rig.model().writes();
+    w = rig.model().writes();
     const auto panStop = std::find_if(w.begin(), w.end(), [](const auto& x) { return x.reg == 0x40 && x.value == 1; });
     const auto tiltStop = std::find_if(w.begin(), w.end(), [](const auto& x) { return x.reg == 0x20 && x.value == 1; });
     ASSERT_NE(panStop, w.end());
@@ -190,27 +182,9 @@ TEST_F(Homed, TerminationStopsPanThenTiltAndNamesTheSignal) {
     EXPECT_TRUE(rig.model().writes().empty());
 }
 
-TEST(StepperStart, FixedLimitsWithoutTheSwitchSearch) {
-    StepperRig rig(StepperRig::fastSettings(), 0);
-    ASSERT_TRUE(rig.begin());
-    ASSERT_TRUE(waitFor([&] { return rig.stepper->limit_state == 0; }, 10s));
-    Stepper& s = *rig.stepper;
-    EXPECT_EQ(s.pan_left, -4000000);
-    EXPECT_EQ(s.pan_right, 4000000);
-    EXPECT_EQ(s.tilt_up, 500000);
-    EXPECT_EQ(s.tilt_down, -500000);
-    EXPECT_EQ(s.pan_center, 1);  // where the start left XACTUAL
-    EXPECT_EQ(s.tilt_center, 1);
-    EXPECT_EQ(rig.model().peek(0x34), 0x8ACu);
-    EXPECT_EQ(rig.model().peek(0x54), 0x8ACu);
-    EXPECT_EQ(rig.model().microsteps(1), 0.0);  // nothing moved
-    EXPECT_EQ(rig.output().find("Successfully initialized"), std::string::npos);
-}
-
-TEST(StepperStart, PanSearchTravelFollowsTheDegreeMode) {
-    const struct {
-        int32_t degree, travel;
-    } cases[] = {{90, 800000}, {350, 3100000}, {150, 1350000}, {200, 1350000}, {0, 1550000}};
+TEST(StepperStart, PanSearchTravelFollowsTheDegreeModeAndTheSpeedTable) {
+    const struct { int32_t degree, travel; } cases[] = {
+        {90, 800000}, {350, 3100000}, {150, 1350000}, {200, 1350000}, {0, 1550000}};
     sim::VirtualCamera camera(StepperRig::fastSettings());
     auto hw = std::make_shared<hardware>(camera.platform());
     for (const auto& c : cases) {
@@ -218,10 +192,7 @@ TEST(StepperStart, PanSearchTravelFollowsTheDegreeMode) {
         EXPECT_EQ(s.pan_search_pos, c.travel) << c.degree;
         EXPECT_EQ(s.pan_search_neg, -c.travel) << c.degree;
     }
-}
-
-TEST(StepperStart, SpeedTableAppliesTheSpeedUpAboveSeventeen) {
-    sim::VirtualCamera camera(StepperRig::fastSettings());
+    // The speed table applies the speed-up above index seventeen.
     Stepper s(nullptr, 1, nullptr, 90, 1.6f, camera.platform());
     EXPECT_EQ(s.speedFromIndex(1, 17), 75000u);
     EXPECT_EQ(s.speedFromIndex(1, 24), 400000u);
@@ -233,7 +204,7 @@ TEST(StepperStart, SpeedTableAppliesTheSpeedUpAboveSeventeen) {
     EXPECT_EQ(s.panHomingSpeed(), 143000u);
 }
 
-TEST(StepperFaults, DeadBusFailsTheHandshakeAndStartsNothing) {
+TEST(StepperFaults, DeadBusOrFailingControllerFailTheHandshakeAndStartNothing) {
     StepperRig rig;
     rig.model().setDeadBus(true);
     LogCapture log(3);
@@ -243,15 +214,13 @@ TEST(StepperFaults, DeadBusFailsTheHandshakeAndStartsNothing) {
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(rig.stepper->limit_state, -1);
     EXPECT_EQ(rig.model().microsteps(1), 0.0);
-}
 
-TEST(StepperFaults, FailingControllerFailsTheHandshakeBySendReceive) {
-    StepperRig rig;
-    rig.model().setBusError(true);
-    LogCapture log(3);
-    EXPECT_FALSE(rig.begin());
-    EXPECT_EQ(log.text(), "SPI send/receive: Input/output errorM1: Handshake failed: send/receive\n");
-    EXPECT_FALSE(rig.stepper->isOpen());
+    StepperRig failing;  // a failing controller fails it by send/receive
+    failing.model().setBusError(true);
+    LogCapture failed(3);
+    EXPECT_FALSE(failing.begin());
+    EXPECT_EQ(failed.text(), "SPI send/receive: Input/output errorM1: Handshake failed: send/receive\n");
+    EXPECT_FALSE(failing.stepper->isOpen());
 }
 
 TEST(StepperFaults, CorruptedEchoFailsTheWriteAndKeepsTheShadow) {
@@ -276,9 +245,7 @@ TEST(StepperShutdown, CloseMidHomingIsPromptAndStartsNoControlThread) {
         StepperRig rig;
         ASSERT_TRUE(rig.begin());
         std::this_thread::sleep_for(delay);
-        const auto start = std::chrono::steady_clock::now();
-        rig.stepper->close();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms) << delay.count();  // homing itself takes seconds
+        EXPECT_LT(elapsed([&] { rig.stepper->close(); }), 500ms) << delay.count();  // homing itself takes seconds
         EXPECT_EQ(rig.stepper->limit_state, -1);
         // Both motors were told to stop (velocity mode, VMAX 0) and come to rest.
         EXPECT_EQ(rig.model().peek(0x40), 1u);

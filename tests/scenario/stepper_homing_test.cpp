@@ -89,12 +89,8 @@ INSTANTIATE_TEST_SUITE_P(Head, Homing, testing::ValuesIn(kCases),
 // for ever: the axis gets fixed limits around where it stands, the stops stay armed, the other homes.
 TEST(HomingBrokenSwitch, EndsTheSearchWithFixedLimitsAroundTheHead) {
     using Broken = sim::HeadGeometry::Broken;
-    const struct {
-        Broken broken;
-        const char* message;
-    } cases[] = {{Broken::panLeft, "Pan homing: no left switch"},
-                 {Broken::panRight, "Pan homing: no right switch"},
-                 {Broken::tilt, "Tilt homing: no switch"}};
+    const struct { Broken broken; const char* message; } cases[] = {{Broken::panLeft, "Pan homing: no left switch"},
+        {Broken::panRight, "Pan homing: no right switch"}, {Broken::tilt, "Tilt homing: no switch"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         sim::SimSettings settings = StepperRig::fastSettings();

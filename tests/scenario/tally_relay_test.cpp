@@ -14,6 +14,7 @@
 #include "media/network_send.h"
 #include "status/tally_lamp.h"
 #include "support/fake_visca_target.h"
+#include "support/scenario_elapsed.h"
 #include "support/stepper_rig.h"
 #include "support/wait_for.h"
 
@@ -77,9 +78,7 @@ TEST(TallyRelay, BlinksWhileHomingAndOnLimitsAndRelaysProgramThenPreview) {
     ASSERT_TRUE(waitFor([&] { return r.lampCode() == TallyLamp::kOff; }, 1s));
     EXPECT_EQ(r.lampCodesOver(600ms), std::set<uint32_t>{TallyLamp::kOff});
 
-    const struct {
-        bool program, preview;
-    } tallies[] = {{true, false}, {true, true}, {false, true}, {false, false}};
+    const struct { bool program, preview; } tallies[] = {{true, false}, {true, true}, {false, true}, {false, false}};
     std::vector<float> expected;
     for (const auto& t : tallies) {
         rig.camera->ndi().setTally(t.program, t.preview);
@@ -94,9 +93,7 @@ TEST(TallyRelay, BlinksWhileHomingAndOnLimitsAndRelaysProgramThenPreview) {
     rig.stepper->limit_state = 1;
     ASSERT_TRUE(waitFor([&] { return r.lampCode() == TallyLamp::kOff; }, 1s));
 
-    const auto asked = std::chrono::steady_clock::now();
-    r.relay.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, 700ms);
+    EXPECT_LT(elapsed([&] { r.relay.stop(); }), 700ms);
     EXPECT_EQ(r.tallies().size(), expected.size()) << "no motion or tally without a change";
 }
 
@@ -113,9 +110,7 @@ TEST(TallyRelay, QcModeSweepsOnceHomedAndSendsTheHeadHomeOnStop) {
     ASSERT_TRUE(waitFor([&] { return r.debugOutput().find(firstStep) != std::string::npos; }, 10s)) << r.debugOutput();
     EXPECT_NE(r.debugOutput().find("\n\n##MOTOR STOP\n"), std::string::npos);
     const uint8_t panTarget = tmc5041::reg(Stepper::kPan, tmc5041::XTARGET);
-    const auto asked = std::chrono::steady_clock::now();
-    r.relay.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, 2500ms);
+    EXPECT_LT(elapsed([&] { r.relay.stop(); }), 2500ms);
     EXPECT_NE(r.debugOutput().find("Go to HOME position\n"), std::string::npos);
     EXPECT_EQ(static_cast<int32_t>(rig.model().peek(panTarget)), s.pan_center.load());
     EXPECT_EQ(static_cast<int32_t>(rig.model().peek(tmc5041::reg(Stepper::kTilt, tmc5041::XTARGET))),
