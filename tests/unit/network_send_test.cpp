@@ -27,10 +27,7 @@ public:
     std::function<void()> onSendDestroy;
     ndi::send_instance handle = reinterpret_cast<ndi::send_instance>(this);
 
-    bool NDIlib_initialize() override {
-        calls.push_back("initialize");
-        return initOk;
-    }
+    bool NDIlib_initialize() override { return calls.push_back("initialize"), initOk; }
     void NDIlib_destroy() override { calls.push_back("destroy"); }
     ndi::send_instance NDIlib_send_create_v2(const ndi::send_create* c, const char* data) override {
         calls.push_back("create");
@@ -53,35 +50,23 @@ public:
     }
     int NDIlib_send_get_target_frame_size(ndi::send_instance, const ndi::video_frame_v2*) override { return 0; }
     int NDIlib_send_get_q_factor(ndi::send_instance, const ndi::video_frame_v2*) override { return 0; }
-    void NDIlib_send_send_video_async_v2(ndi::send_instance, const ndi::video_frame_v2* f) override {
-        videos.push_back(*f);
-    }
-    void NDIlib_util_send_send_audio_interleaved_32s(ndi::send_instance,
-                                                     const ndi::audio_frame_interleaved_32s* a) override {
+    void NDIlib_send_send_video_async_v2(ndi::send_instance, const ndi::video_frame_v2* f) override { videos.push_back(*f); }
+    void NDIlib_util_send_send_audio_interleaved_32s(ndi::send_instance, const ndi::audio_frame_interleaved_32s* a) override {
         audios.push_back(*a);
     }
-    ndi::frame_type NDIlib_send_capture(ndi::send_instance, ndi::metadata_frame*, uint32_t) override {
-        return ndi::frame_type::none;
-    }
+    ndi::frame_type NDIlib_send_capture(ndi::send_instance, ndi::metadata_frame*, uint32_t) override { return {}; }
     void NDIlib_send_free_metadata(ndi::send_instance, const ndi::metadata_frame*) override {}
     bool NDIlib_send_get_tally(ndi::send_instance, ndi::tally*, uint32_t) override { return false; }
 };
 
-class OnlyNdi : public platform::Platform {
-public:
-    explicit OnlyNdi(std::shared_ptr<RecordingNdi> lib_) : lib(std::move(lib_)) {}
+// A platform offering only the recording library.
+struct Fixture : platform::Platform {
     std::unique_ptr<platform::UioDevice> findUio(const std::string&) override { return nullptr; }
     std::unique_ptr<platform::DeviceFile> openDevice(const std::string&) override { return nullptr; }
     bool setRealtimePriority(int) override { return false; }
     std::shared_ptr<platform::NdiLibrary> ndiLibrary() override { return lib; }
-
-private:
-    std::shared_ptr<RecordingNdi> lib;
-};
-
-struct Fixture {
     std::shared_ptr<RecordingNdi> lib = std::make_shared<RecordingNdi>();
-    std::shared_ptr<OnlyNdi> platform = std::make_shared<OnlyNdi>(lib);
+    std::shared_ptr<Fixture> platform{this, [](Fixture*) {}};  // the sender's share of this stack object
 };
 
 std::shared_ptr<compressed_video_frame> frame(int stream, int field, uint32_t bytes) {
@@ -102,13 +87,10 @@ std::shared_ptr<compressed_video_frame> frame(int stream, int field, uint32_t by
 }
 
 std::string capabilitiesOn(const char* iface, bool ptz, int& status) {
-    const char* saved = std::getenv("PTZCAM_IFACE");
-    const std::string keep = saved ? saved : "";
     setenv("PTZCAM_IFACE", iface, 1);
     std::string xml;
     status = network_send::build_capabilities_xml(ptz, xml);
-    if (saved) setenv("PTZCAM_IFACE", keep.c_str(), 1);
-    else unsetenv("PTZCAM_IFACE");
+    unsetenv("PTZCAM_IFACE");
     return xml;
 }
 }  // namespace
@@ -134,20 +116,12 @@ TEST(CapabilitiesXml, CarriesPtzSupportAndTheInterfaceAddress) {
 }
 
 TEST(CapabilitiesXml, IsLoggedOnlyFromLevelFour) {
-    int status = -1;
-    std::string quiet, loud;
-    {
-        LogCapture log(3);
+    for (const int level : {3, 4}) {
+        int status = -1;
+        LogCapture log(level);
         capabilitiesOn("lo", true, status);
-        quiet = log.text();
+        EXPECT_EQ(log.text(), level < 4 ? "" : "<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://127.0.0.1\"/>\n");
     }
-    {
-        LogCapture log(4);
-        capabilitiesOn("lo", true, status);
-        loud = log.text();
-    }
-    EXPECT_EQ(quiet, "");
-    EXPECT_EQ(loud, "<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://127.0.0.1\"/>\n");
 }
 
 TEST(CapabilitiesXml, WithoutASocketNothingIsProduced) {
@@ -183,6 +157,9 @@ TEST(NetworkSend, CreatesTheSourceAndAnnouncesItsCapabilities) {
     EXPECT_EQ(f.lib->metadataLength, 0);
     EXPECT_EQ(f.lib->metadataTimecode, INT64_MAX);
     EXPECT_EQ(log.text(), "network_send Constructor\nnetwork_send Destructor\n");
+    Fixture without;  // without capabilities nothing is announced
+    { network_send sender("{}", "", "PTZ", without.platform); }
+    EXPECT_EQ(without.lib->calls, (std::vector<std::string>{"initialize", "create", "send_destroy", "destroy"}));
 }
 
 TEST(NetworkSend, ConstructionFailuresCarryTheirMessages) {
@@ -207,12 +184,6 @@ TEST(NetworkSend, ConstructionFailuresCarryTheirMessages) {
         }
         EXPECT_EQ(f.lib->calls, c.calls) << c.message;
     }
-}
-
-TEST(NetworkSend, WithoutCapabilitiesNothingIsAnnounced) {
-    Fixture f;
-    { network_send sender("{}", "", "PTZ", f.platform); }
-    EXPECT_EQ(f.lib->calls, (std::vector<std::string>{"initialize", "create", "send_destroy", "destroy"}));
 }
 
 TEST(NetworkSend, VideoDescriptorFollowsTheFrame) {
