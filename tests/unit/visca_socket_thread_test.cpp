@@ -60,6 +60,7 @@ protected:
         thread.emplace(target, loopbackInfo(), ports, device);
         thread->start();
     }
+    bool startAndOpen() { return start(), waitFor([&] { return thread->socketsOpen(); }); }
 
     FakeViscaTarget target;
     ViscaPorts ports;
@@ -67,34 +68,27 @@ protected:
 };
 }  // namespace
 
-TEST_F(SocketThreadAsRoot, NetworkCommandIsAnsweredAtTheReplyPortOfTheSender) {
-    UdpEndpoint controller(ports.networkReply);
-    start();
-    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+// A network command is answered at the reply port of the sender, a bridge command at the web reply port.
+TEST_F(SocketThreadAsRoot, CommandsAreAnsweredAtTheirReplyPorts) {
+    UdpEndpoint controller(ports.networkReply), web(ports.bridgeReply), page(0);
+    ASSERT_TRUE(startAndOpen());
     controller.sendTo(ports.visca, command(0x01020304, {0x81, 0x01, 0x06, 0x01, 0x0A, 0x0B, 0x02, 0x03, 0xFF}));
     EXPECT_EQ(controller.receive(), reply(0x01020304, {0x90, 0x41, 0xFF}));
     EXPECT_EQ(controller.receive(), reply(0x01020304, {0x90, 0x51, 0xFF}));
     ASSERT_EQ(target.commands().size(), 1u);
     EXPECT_EQ(target.commands()[0].code, VISCA_PTZ_RIGHT);
-}
-
-TEST_F(SocketThreadAsRoot, BridgeCommandIsAnsweredOnTheWebReplyPort) {
-    UdpEndpoint web(ports.bridgeReply);
-    UdpEndpoint page(0);
-    start();
-    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
     page.sendTo(ports.bridge, command(5, {0x82, 0x01, 0x7E, 0x01, 0x0A, 0x00, 0x02, 0xFF}));
     EXPECT_EQ(web.receive(), reply(5, {0xA0, 0x41, 0xFF}));
     EXPECT_EQ(web.receive(), reply(5, {0xA0, 0x51, 0xFF}));
-    ASSERT_EQ(target.commands().size(), 1u);
-    EXPECT_EQ(target.commands()[0].code, VISCA_PTZ_TALLY);
-    EXPECT_FLOAT_EQ(target.commands()[0].arg1, 1.0f);
+    ASSERT_EQ(target.commands().size(), 2u);
+    EXPECT_EQ(target.commands()[1].code, VISCA_PTZ_TALLY);
+    EXPECT_FLOAT_EQ(target.commands()[1].arg1, 1.0f);
+    EXPECT_EQ(controller.receive(100ms), std::nullopt) << "the bridge's answers go to the web port only";
 }
 
 TEST_F(SocketThreadAsRoot, MalformedDatagramsGetTheirExactAnswerOrNone) {
     UdpEndpoint controller(ports.networkReply);
-    start();
-    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    ASSERT_TRUE(startAndOpen());
     controller.sendTo(ports.visca, {});
     controller.sendTo(ports.visca, Bytes(8, 0x01));
     controller.sendTo(ports.visca, reply(1, {0x90, 0x41, 0xFF}));
@@ -114,8 +108,7 @@ TEST_F(SocketThreadAsRoot, OnOneHostItNeverAnswersItsOwnReplies) {
     ports.networkReply = ports.visca;  // as deployed: replies go to the VISCA port of the sender
     LogCapture log(5);
     UdpEndpoint controller(0);
-    start();
-    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    ASSERT_TRUE(startAndOpen());
     controller.sendTo(ports.visca, visca::frame(visca::kTypeControlCommand, 3, Bytes{0x01}));
     controller.sendTo(ports.visca, command(4, {0x81, 0x01, 0x06, 0x04, 0xFF}));
     ASSERT_TRUE(waitFor([&] { return !target.commands().empty(); }));
@@ -128,8 +121,7 @@ TEST_F(SocketThreadAsRoot, OnOneHostItNeverAnswersItsOwnReplies) {
 TEST_F(SocketThreadAsRoot, DiscoveryIsBroadcastToTheSendersPort) {
     const uint16_t clientPort = freePort();
     UdpEndpoint client(clientPort, INADDR_ANY);
-    start();
-    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    ASSERT_TRUE(startAndOpen());
     client.sendTo(ports.discovery, {});
     const std::string enquiry = "\x02" "ENQ:network\xFF\x03";
     client.sendTo(ports.discovery, Bytes(enquiry.begin(), enquiry.end()));
@@ -180,8 +172,7 @@ TEST_F(SocketThreadAsRoot, AMissingInterfaceLeavesTheBridgeServingAndStopsPrompt
 }
 
 TEST_F(SocketThreadAsRoot, StopIsBoundedBySelectPeriod) {
-    start();
-    ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }));
+    ASSERT_TRUE(startAndOpen());
     const auto before = std::chrono::steady_clock::now();
     thread->stop();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
