@@ -16,8 +16,8 @@
 #include <functional>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <stdexcept>
+#include <tuple>
 #include <variant>
 
 #include "base/log.h"
@@ -37,9 +37,7 @@ void writeFile(const std::string& path, const std::string& text) {
 
 std::string readFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 unsigned modeOf(const std::string& path) {
@@ -67,7 +65,6 @@ protected:
     }
 
     void TearDown() override { fs::remove_all(root); }
-
     size_t logMark() { return log.text().size(); }
     std::string logSince(size_t mark) { return log.text().substr(mark); }
 
@@ -78,16 +75,12 @@ protected:
 
 using Value = std::variant<uint32_t, float, std::string>;
 
-struct LookupCase {
-    const char* file;
-    const char* key;
-    Value start;
-    Value expected;
-    bool notFound;
-};
-
 TEST_F(ConfigParserTest, LookupFollowsLineAndConversionRules) {
-    const LookupCase cases[] = {
+    const struct {
+        const char *file, *key;
+        Value start, expected;
+        bool notFound;
+    } cases[] = {
         {"PtzLimitDegree=90\n", "PtzLimitDegree", 150u, 90u, false},
         {"PtzLimitDegree = 90\n", "PtzLimitDegree", 150u, 150u, true},
         {"ptzlimitdegree=90\n", "PtzLimitDegree", 150u, 150u, true},
@@ -143,21 +136,17 @@ TEST_F(ConfigParserTest, MissingDirectoryAndFileAreCreatedWithDefaults) {
     std::string panReverse = "unset";
     parser.getValue("PtzLimitDegree", degree);
     parser.getValue("PAN_REVERSE", panReverse);
-    EXPECT_EQ(degree, 90u);
-    EXPECT_EQ(panReverse, "false");
+    EXPECT_EQ(std::tie(degree, panReverse), std::make_tuple(90u, std::string("false")));
 }
-
-struct CompletionCase {
-    const char* name;
-    std::string before;
-    std::string after;
-};
 
 TEST_F(ConfigParserTest, ConstructionCompletesFileOnlyWhenNeeded) {
     const std::string crlf =
         "PtzLimitDegree=90\r\nLimitChkEnable=true\r\nPTZ_QC_ENABLE=false\r\n"
         "PtzMaxSpeedUp=1.0\r\nPAN_REVERSE=false\r\nTILT_REVERSE=false\r\n";
-    const CompletionCase cases[] = {
+    const struct {
+        const char* name;
+        std::string before, after;
+    } cases[] = {
         {"missing keys appended in table order", "PAN_REVERSE=true\n",
          "PAN_REVERSE=true\nPtzLimitDegree=90\nLimitChkEnable=true\nPTZ_QC_ENABLE=false\n"
          "PtzMaxSpeedUp=1.0\nTILT_REVERSE=false\n"},
@@ -186,16 +175,13 @@ TEST_F(ConfigParserTest, ConstructionCompletesFileOnlyWhenNeeded) {
     }
 }
 
-struct SetCase {
-    const char* name;
-    std::string before;
-    const char* key;
-    const char* value;
-    std::string after;
-};
-
 TEST_F(ConfigParserTest, SetValueReplacesEveryLineOfTheKey) {
-    const SetCase cases[] = {
+    const struct {
+        const char* name;
+        std::string before;
+        const char *key, *value;
+        std::string after;
+    } cases[] = {
         {"float setting", replaced(kDefaultFile, "PtzMaxSpeedUp=1.0", "PtzMaxSpeedUp=12.000000"),
          "PtzMaxSpeedUp", "1.500000", replaced(kDefaultFile, "PtzMaxSpeedUp=1.0", "PtzMaxSpeedUp=1.500000")},
         {"key on two lines", "PAN_REVERSE=false\n" + kDefaultFile, "PAN_REVERSE", "true",
@@ -249,8 +235,7 @@ TEST_F(ConfigParserTest, UnusableFileKeepsStartingValues) {
         const size_t mark = logMark();
         parser->getValue("PtzLimitDegree", degree);
         parser->getValue("PTZ_QC_ENABLE", qc);
-        EXPECT_EQ(degree, 150u);
-        EXPECT_EQ(qc, "false");
+        EXPECT_EQ(std::tie(degree, qc), std::make_tuple(150u, std::string("false")));
         EXPECT_EQ(logSince(mark), "config.cfg file cannot be opened.config.cfg file cannot be opened.");
 
         try {
@@ -379,8 +364,7 @@ TEST_F(ConfigParserTest, RewriteKeepsTheOldFilesPermissionsAndOwner) {
     configParser(given).setValue("PAN_REVERSE", "false");
     struct stat st {};
     ASSERT_EQ(::stat(given.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, kNobody);
-    EXPECT_EQ(st.st_gid, kNobody);
+    EXPECT_EQ(std::make_tuple(st.st_uid, st.st_gid), std::make_tuple(kNobody, kNobody));
 }
 
 }  // namespace

@@ -31,22 +31,13 @@ TEST(Discovery, EnquiryAtByteOneGetsTheInfoReply) {
                                  field("MODEL:IPCARD") + field("SOFTVERSION:2.4.6_150") +
                                  field("IPADR:192.168.1.57") + field("MASK:255.255.255.0") +
                                  field("GATEWAY:192.168.1.1") + field("NAME:cameraho") + field("WRITE:on") + "\x03";
-    for (const char first : {'\x02', 'x', '\0'}) {
-        const auto reply = discoveryReply(camera(), bytes(std::string(1, first) + "ENQ:network"), "camerahost12");
-        EXPECT_EQ(text(reply), expected);
-    }
-    const auto withTail = discoveryReply(camera(), bytes("\x02" "ENQ:network\xFF\x03 more"), "camerahost12");
-    EXPECT_EQ(text(withTail), expected);
-    // 1 + the nine fields + nine 0xFF bytes + 1
-    const size_t fields = std::string("MAC:02-fc-00-0a-bc-01INFO:networkMODEL:IPCARDSOFTVERSION:2.4.6_150"
-                                      "IPADR:192.168.1.57MASK:255.255.255.0GATEWAY:192.168.1.1NAME:camerahoWRITE:on")
-                              .size();
-    EXPECT_EQ(expected.size(), 1 + fields + 9 + 1);
+    for (const char first : {'\x02', 'x', '\0'})
+        EXPECT_EQ(text(discoveryReply(camera(), bytes(first + std::string("ENQ:network")), "camerahost12")), expected);
+    EXPECT_EQ(text(discoveryReply(camera(), bytes("\x02" "ENQ:network\xFF\x03 more"), "camerahost12")), expected);
 }
 
 TEST(Discovery, ShortHostNamesAreSentWhole) {
-    const std::string reply = text(discoveryReply(camera(), bytes("-ENQ:network"), "cam"));
-    EXPECT_NE(reply.find(field("NAME:cam")), std::string::npos);
+    EXPECT_NE(text(discoveryReply(camera(), bytes("-ENQ:network"), "cam")).find(field("NAME:cam")), std::string::npos);
 }
 
 TEST(Discovery, AnythingElseGetsTheNak) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -16,22 +15,10 @@ namespace {
 const std::string kComplete = std::string(FAKE_NDI_DIR) + "/libndi.so.5";
 const std::string kIncomplete = std::string(FAKE_NDI_INCOMPLETE_DIR) + "/libndi.so.5";
 
-// Sets (or with nullopt removes) an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name_, const std::optional<std::string>& value) : name(name_) {
-        if (const char* old = std::getenv(name)) saved = old;
-        if (value) setenv(name, value->c_str(), 1);
-        else unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (saved) setenv(name, saved->c_str(), 1);
-        else unsetenv(name);
-    }
-
-private:
-    const char* name;
-    std::optional<std::string> saved;
+// Names the runtime folder for one scope; the test binary runs without one.
+struct RuntimeDir {
+    explicit RuntimeDir(const char* dir) { setenv("NDI_RUNTIME_DIR_V5", dir, 1); }
+    ~RuntimeDir() { unsetenv("NDI_RUNTIME_DIR_V5"); }
 };
 
 // What the fake runtime recorded, read back through its capture call.
@@ -106,21 +93,21 @@ TEST(NdiRuntime, NamesTheMissingFileOrCall) {
 TEST(NdiRuntime, IsFoundThroughTheRuntimeFolderVariable) {
     std::string error;
     {
-        ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(FAKE_NDI_DIR));
+        RuntimeDir dir(FAKE_NDI_DIR);
         auto lib = platform::NdiRuntime::find(error);
         ASSERT_TRUE(lib) << error;
         EXPECT_EQ(lib->path(), kComplete);
     }
     {
         // The folder named is taken at its word: a broken runtime there is reported, not skipped.
-        ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(FAKE_NDI_INCOMPLETE_DIR));
+        RuntimeDir dir(FAKE_NDI_INCOMPLETE_DIR);
         EXPECT_FALSE(platform::NdiRuntime::find(error));
         EXPECT_EQ(error, kIncomplete + " lacks NDIlib_send_get_tally");
     }
 }
 
 TEST(NdiRuntime, CameraSenderComesUpOnTheRuntime) {
-    ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(FAKE_NDI_DIR));
+    RuntimeDir dir(FAKE_NDI_DIR);
     auto camera = std::make_shared<platform::LinuxPlatform>();
     EXPECT_EQ(camera->ndiLibrary(), camera->ndiLibrary()) << "loaded once";
     network_send sender("{\"ndi\":{}}", "<ndi_capabilities/>", "PTZ", camera);
@@ -139,7 +126,7 @@ TEST(NdiRuntime, CameraWithoutUsableRuntimeCannotRunNdi) {
     for (const auto& c : cases) {
         // Only a runtime in the named folder would do: hide any real one on this machine.
         std::string error;
-        ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(c.dir));
+        RuntimeDir dir(c.dir);
         if (std::string(c.dir) == "/nonexistent" && platform::NdiRuntime::find(error)) GTEST_SKIP() << "NDI installed";
         LogCapture log(2);
         auto camera = std::make_shared<platform::LinuxPlatform>();

@@ -120,17 +120,16 @@ TEST(ServoPackets, AngleLimitsOutOfRangeSendNothing) {
 
 // Each bad answer to a write: the acknowledgement fails and the error byte stays cleared.
 TEST(ServoPackets, AcknowledgementRules) {
-    struct Case {
-        const char* name;
-        Bytes answer;
-        int result;
-        uint8_t error;
-    };
     Bytes badChecksum = status(1, 0);
     badChecksum.back() ^= 1;
     Bytes badHeader = status(1, 0);
     badHeader[1] = 0xFE;
-    const Case cases[] = {
+    const struct {
+        const char* name;
+        Bytes answer;
+        int result;
+        uint8_t error;
+    } cases[] = {
         {"good", status(1, 0x20), 1, 0x20},
         {"wrong checksum", badChecksum, 0, 0},
         {"wrong id", status(2, 0), 0, 0},
@@ -139,7 +138,7 @@ TEST(ServoPackets, AcknowledgementRules) {
         {"too few bytes", Bytes{0xFF, 0xFF, 0x01, 0x02}, 0, 0},
         {"none", Bytes{}, 0, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ScriptedServo s;
         s.error = 0x55;
         s.answer(c.answer);
@@ -165,14 +164,13 @@ TEST(ServoPackets, PingRules) {
 }
 
 TEST(ServoPackets, FailedReadsLeaveTheBufferAndReportNoAnswer) {
-    struct Case {
+    Bytes badChecksum = status(1, 0, {0x10, 0x80});
+    badChecksum.back() ^= 0xFF;
+    const struct {
         const char* name;
         Bytes answer;
         bool ok;
-    };
-    Bytes badChecksum = status(1, 0, {0x10, 0x80});
-    badChecksum.back() ^= 0xFF;
-    const Case cases[] = {
+    } cases[] = {
         {"good", status(1, 0, {0x10, 0x80}), true},
         // The answering ID of a register read is not compared.
         {"other id", status(9, 0, {0x10, 0x80}), true},
@@ -180,14 +178,13 @@ TEST(ServoPackets, FailedReadsLeaveTheBufferAndReportNoAnswer) {
         {"too few bytes", Bytes{0xFF, 0xFF, 0x01, 0x04, 0x00, 0x10, 0x80}, false},
         {"none", Bytes{}, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ScriptedServo s;
         uint8_t buffer[2] = {0xAA, 0xBB};
         s.answer(c.answer);
         EXPECT_EQ(s.readRegisters(1, 56, buffer, 2), c.ok ? 2 : 0) << c.name;
         if (!c.ok) {
-            EXPECT_EQ(buffer[0], 0xAA) << c.name;
-            EXPECT_EQ(buffer[1], 0xBB) << c.name;
+            EXPECT_EQ(Bytes(buffer, buffer + 2), (Bytes{0xAA, 0xBB})) << c.name;
         }
         s.answer(c.answer);
         // 0x8010 is -16; a failed read is -1, not sign-converted, and flags the missing answer.
@@ -200,23 +197,20 @@ TEST(ServoPackets, FailedReadsLeaveTheBufferAndReportNoAnswer) {
 
 TEST(ServoPackets, ExtraBytesAreLeftForTheNextFlush) {
     ScriptedServo s;
-    Bytes answer = status(1, 0, {0x00, 0x04});
-    answer.push_back(0x77);
-    s.answer(answer);
+    s.answer(status(1, 0, {0x00, 0x04}));
+    s.answer({0x77});
     EXPECT_EQ(s.readPosition(1), 1024);
-    EXPECT_EQ(s.answers.size(), 1u);
+    EXPECT_EQ(s.answers, std::deque<uint8_t>{0x77});
 }
 
 TEST(ServoPackets, SignMagnitudeConversions) {
-    struct Case {
-        int value;
-        int bit;
+    const struct {
+        int value, bit;
         uint16_t wire;
-    };
-    const Case cases[] = {{0, 15, 0x0000},   {1304, 15, 0x0518}, {-16, 15, 0x8010},  {-10000, 15, 0xA710},
+    } cases[] = {{0, 15, 0x0000},   {1304, 15, 0x0518}, {-16, 15, 0x8010},  {-10000, 15, 0xA710},
                           {-1, 10, 0x0401},  {450, 10, 0x01C2},  {-450, 10, 0x05C2}, {-5, 11, 0x0805},
                           {2047, 11, 0x07FF}};
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(SMS_STS::toSignMagnitude(c.value, c.bit), c.wire) << c.value;
         EXPECT_EQ(SMS_STS::fromSignMagnitude(c.wire, c.bit), c.value) << c.value;
     }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "motion/tmc5041.h"
@@ -107,9 +108,7 @@ struct Fixture {
 
 TEST(Spi, OpensInMode3With8BitsAt4MHz) {
     Fixture f;
-    EXPECT_EQ(f.rec.mode, SPI_MODE_3);
-    EXPECT_EQ(f.rec.bits, 8u);
-    EXPECT_EQ(f.rec.speed, 4000000u);
+    EXPECT_EQ(std::make_tuple(f.rec.mode, f.rec.bits, f.rec.speed), std::make_tuple(SPI_MODE_3, 8u, 4000000u));
     Recorder rec;
     rec.failWith = EINVAL;
     TMC5041 failing(std::make_shared<RecordingPlatform>(rec));
@@ -158,11 +157,9 @@ TEST(Tmc5041, WriteSendsOneMessageOfTwoDatagramsAndVerifiesTheEcho) {
     EXPECT_EQ(c.tx, (std::vector<uint8_t>{0xA7, 0x00, 0xAB, 0xCD, 0xEF, 0, 0, 0, 0, 0}));
     ASSERT_EQ(c.transfers.size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(c.transfers[i].len, 5u);
-        EXPECT_EQ(c.transfers[i].speed_hz, 4000000u);
-        EXPECT_EQ(c.transfers[i].bits_per_word, 8);
-        EXPECT_EQ(c.transfers[i].delay_usecs, 0);
-        EXPECT_EQ(c.transfers[i].cs_change, i == 0 ? 1 : 0);
+        const spi_ioc_transfer& t = c.transfers[i];
+        EXPECT_EQ(std::make_tuple(t.len, t.speed_hz, int(t.bits_per_word), int(t.delay_usecs), int(t.cs_change)),
+                  std::make_tuple(5u, 4000000u, 8, 0, i == 0 ? 1 : 0));
     }
     EXPECT_EQ(f.chip.lastStatus(), 0x08);
     uint32_t value = 0;
