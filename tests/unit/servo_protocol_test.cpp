@@ -52,15 +52,12 @@ Bytes status(uint8_t id, uint8_t error, const Bytes& data = {}) {
 
 TEST(ServoPackets, InstructionBytesAndChecksums) {
     ScriptedServo s;
-    s.answer(status(1, 0));
+    for (const Bytes& answer : {status(1, 0), status(1, 0), status(1, 0, {0x18, 0x05}), status(1, 0), status(1, 0)})
+        s.answer(answer);
     EXPECT_EQ(s.ping(1), 1);
-    s.answer(status(1, 0));
     EXPECT_EQ(s.WritePosEx(1, -10000, 400, 50), 1);
-    s.answer(status(1, 0, {0x18, 0x05}));
     EXPECT_EQ(s.readPosition(1), 1304);
-    s.answer(status(1, 0));
     EXPECT_EQ(s.setTorqueLimit(1, 450), 1);
-    s.answer(status(1, 0));
     EXPECT_EQ(s.setOffset(1, -5), 1);
     ASSERT_EQ(s.sent.size(), 5u);
     EXPECT_EQ(s.sent[0], (Bytes{0xFF, 0xFF, 0x01, 0x02, 0x01, 0xFB}));
@@ -84,10 +81,9 @@ TEST(ServoPackets, BroadcastAndLevelZeroWritesDoNotWaitForAnAnswer) {
 
 TEST(ServoPackets, SyncWriteAndDeferredWrite) {
     ScriptedServo s;
-    const uint8_t ids[2] = {1, 2};
+    const uint8_t ids[2] = {1, 2}, accs[2] = {50, 50};
     const int16_t positions[2] = {100, -100};
     const uint16_t speeds[2] = {400, 400};
-    const uint8_t accs[2] = {50, 50};
     s.syncWritePosEx(ids, 2, positions, speeds, accs);
     ASSERT_EQ(s.sent.size(), 1u);
     const Bytes& p = s.sent[0];

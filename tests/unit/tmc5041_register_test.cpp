@@ -41,10 +41,7 @@ public:
                 call.tx.insert(call.tx.end(), tx, tx + t[i].len);
             }
             rec.calls.push_back(call);
-            if (rec.failWith) {
-                errno = rec.failWith;
-                return -1;
-            }
+            if (rec.failWith) return errno = rec.failWith, -1;
             if (rec.answer && n > 0) rec.answer(call.tx, reinterpret_cast<uint8_t*>(t[0].rx_buf));
             return static_cast<int>(call.tx.size());
         }
@@ -122,7 +119,7 @@ TEST(Spi, OpensInMode3With8BitsAt4MHz) {
               "Device NULL: opening: No such file or directory\n");
 }
 
-TEST(Spi, RefusesLengthsThatAreNotWholeDatagramsWithoutAnIoctl) {
+TEST(Spi, RefusesLengthsThatAreNotWholeDatagramsAndCodesTheRest) {
     Fixture f;
     LogCapture log(2);
     uint8_t buffer[3000] = {};
@@ -137,9 +134,7 @@ TEST(Spi, RefusesLengthsThatAreNotWholeDatagramsWithoutAnIoctl) {
     EXPECT_TRUE(f.chip.transfer(buffer, buffer, 2555));
     ASSERT_EQ(f.rec.calls.size(), 1u);
     EXPECT_EQ(f.rec.calls[0].request, SPI_IOC_MESSAGE(511));
-}
-
-TEST(Spi, RequestCodeCarriesTheDescriptorSize) {
+    // The request code carries the descriptor size.
     EXPECT_EQ(spiMessageRequest(1), SPI_IOC_MESSAGE(1));
     EXPECT_EQ(spiMessageRequest(2), SPI_IOC_MESSAGE(2));
     EXPECT_EQ(spiMessageRequest(511), SPI_IOC_MESSAGE(511));
