@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 #include "status/hdmi_edid.h"
 #include "status/hdmi_format.h"
@@ -18,12 +19,8 @@ hdmi_timing timing(bool interlaced, int h_active, int v_active, int h_total, int
 TEST(HdmiFormat, TimingRegistersAssembleTwelveBitValues) {
     // 1920 active (0x780) of 2200 total (0x898); 540 active (0x21c) of 562 total (0x232).
     const hdmi_timing t = decode_hdmi_timing(0x02, 0x98, 0x78, 0x80, 0x32, 0x22, 0x1c, 47);
-    EXPECT_TRUE(t.interlaced);
-    EXPECT_EQ(t.h_active, 1920);
-    EXPECT_EQ(t.h_total, 2200);
-    EXPECT_EQ(t.v_active, 540);
-    EXPECT_EQ(t.v_total, 562);
-    EXPECT_EQ(t.clock, 47);
+    EXPECT_EQ(std::make_tuple(t.interlaced, t.h_active, t.h_total, t.v_active, t.v_total, t.clock),
+              std::make_tuple(true, 1920, 2200, 540, 562, 47));
 }
 
 TEST(HdmiFormat, SizesAndRateBands) {
@@ -102,11 +99,8 @@ TEST(HdmiEdid, NativeTimingIs1080p60) {
     const int v_active = e[59] | (e[61] & 0xf0) << 4;
     const int h_blank = e[57] | (e[58] & 0x0f) << 8;
     const int v_blank = e[60] | (e[61] & 0x0f) << 8;
-    EXPECT_EQ(clock_10khz, 14850);
-    EXPECT_EQ(h_active, 1920);
-    EXPECT_EQ(v_active, 1080);
-    EXPECT_EQ(h_active + h_blank, 2200);
-    EXPECT_EQ(v_active + v_blank, 1125);
+    EXPECT_EQ(std::make_tuple(clock_10khz, h_active, v_active, h_active + h_blank, v_active + v_blank),
+              std::make_tuple(14850, 1920, 1080, 2200, 1125));
 }
 
 TEST(HdmiEdid, VideoBlockListsTheAdvertisedFormats) {

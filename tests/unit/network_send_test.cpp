@@ -95,32 +95,27 @@ std::string capabilitiesOn(const char* iface, bool ptz, int& status) {
 }
 }  // namespace
 
+// The text is logged from level four only.
 TEST(CapabilitiesXml, CarriesPtzSupportAndTheInterfaceAddress) {
     const struct {
         const char* iface;
         bool ptz;
+        int level;
         const char* expected;
     } cases[] = {
-        {"lo", true, "<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://127.0.0.1\"/>"},
-        {"lo", false, "<ndi_capabilities ntk_ptz=\"false\" web_control=\"http://127.0.0.1\"/>"},
+        {"lo", true, 3, "<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://127.0.0.1\"/>"},
+        {"lo", false, 4, "<ndi_capabilities ntk_ptz=\"false\" web_control=\"http://127.0.0.1\"/>"},
         // No such interface: a defined address rather than whatever the request left behind.
-        {"nosuchif0", true, "<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://0.0.0.0\"/>"},
+        {"nosuchif0", true, 3, "<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://0.0.0.0\"/>"},
         // Longer than an interface name may be: cut, not overflowing.
-        {"averyveryverylongname", true, "<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://0.0.0.0\"/>"},
+        {"averyveryverylongname", true, 3, "<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://0.0.0.0\"/>"},
     };
     for (const auto& c : cases) {
         int status = -1;
+        LogCapture log(c.level);
         EXPECT_EQ(capabilitiesOn(c.iface, c.ptz, status), c.expected) << c.iface;
         EXPECT_EQ(status, 0);
-    }
-}
-
-TEST(CapabilitiesXml, IsLoggedOnlyFromLevelFour) {
-    for (const int level : {3, 4}) {
-        int status = -1;
-        LogCapture log(level);
-        capabilitiesOn("lo", true, status);
-        EXPECT_EQ(log.text(), level < 4 ? "" : "<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://127.0.0.1\"/>\n");
+        EXPECT_EQ(log.text(), c.level < 4 ? "" : c.expected + std::string("\n"));
     }
 }
 

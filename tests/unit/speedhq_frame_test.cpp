@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "media/compressed_frame_record.h"
@@ -86,13 +87,8 @@ TEST(CompressedRecord, CodedWidthFlagsAndFourCc) {
         captured.field = 1;
         captured.timecode = 1234;
         const auto f = make_compressed_record(captured);
-        EXPECT_EQ(f->width, c.coded);
-        EXPECT_EQ(f->pad_width, c.pad);
-        EXPECT_EQ(f->is_420, c.is420);
-        EXPECT_EQ(f->fourcc, c.fourcc);
-        EXPECT_EQ(f->stride, c.width * 2);
-        EXPECT_EQ(f->field, 1);
-        EXPECT_EQ(f->timecode, 1234);
+        EXPECT_EQ(std::make_tuple(f->width, f->pad_width, f->is_420, f->fourcc, f->stride, f->field, f->timecode),
+                  std::make_tuple(c.coded, c.pad, c.is420, c.fourcc, c.width * 2, 1, 1234));
     }
 }
 
