@@ -60,13 +60,15 @@ TEST(BufferRing, RoundsToMegabytesWrapsAndRefusesWhatCanNeverFit) {
          {{3840 * 2160 * 2, 0x10000000}, {1, 0x11000000}, {0x100000, 0x11100000}, {16 * 0x100000, 0x11200000},
           {16 * 0x100000, 0x10000000}}},
         {0x10000000, 0x400000, {{0x300000, 0x10000000}, {0x100000, 0x10300000}, {0x100000, 0x10000000}}},
-        {0x10000000, 0x200000, {{0x300000, buffer_ring::no_buffer}, {0, buffer_ring::no_buffer}, {0x200000, 0x10000000}}},
+        {0x10000000, 0x200000,
+         {{0x300000, buffer_ring::no_buffer}, {0, buffer_ring::no_buffer}, {0x200000, 0x10000000}}},
         // A window ending at the top of the address space does not wrap to zero.
         {0xffc00000u, 0x400000, {{0x200000, 0xffc00000u}, {0x200000, 0xffe00000u}, {0x200000, 0xffc00000u}}},
     };
     for (const auto& c : cases) {
         buffer_ring ring(c.base, c.size);
-        for (const auto& [bytes, address] : c.allocs) EXPECT_EQ(ring.alloc(bytes), address) << std::hex << c.base << " " << bytes;
+        for (const auto& [bytes, address] : c.allocs)
+            EXPECT_EQ(ring.alloc(bytes), address) << std::hex << c.base << " " << bytes;
         if (c.size == 0x3000000) {
             EXPECT_EQ(ring.next(), 0x11000000u);
         }

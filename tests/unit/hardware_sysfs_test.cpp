@@ -8,18 +8,12 @@
 #include "platform/linux_platform.h"
 #include "support/fake_camera_tree.h"
 #include "support/log_capture.h"
+#include "support/thrown_message.h"
 
 namespace {
 std::unique_ptr<hardware> bringUp() { return std::make_unique<hardware>(std::make_shared<platform::LinuxPlatform>()); }
 
-std::string errorOf(FakeCameraTree&) {
-    try {
-        bringUp();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "";
-}
+std::string errorOf(FakeCameraTree&) { return thrownMessage<std::runtime_error>(bringUp); }
 }  // namespace
 
 TEST(HardwareOnSysfs, ReadsIdentityAndMasksRegisterAddresses) {

@@ -10,6 +10,7 @@
 #include "platform/linux_platform.h"
 #include "platform/ndi_runtime.h"
 #include "support/log_capture.h"
+#include "support/thrown_message.h"
 
 namespace {
 const std::string kComplete = std::string(FAKE_NDI_DIR) + "/libndi.so.5";
@@ -130,12 +131,8 @@ TEST(NdiRuntime, CameraWithoutUsableRuntimeCannotRunNdi) {
         if (std::string(c.dir) == "/nonexistent" && platform::NdiRuntime::find(error)) GTEST_SKIP() << "NDI installed";
         LogCapture log(2);
         auto camera = std::make_shared<platform::LinuxPlatform>();
-        try {
-            network_send sender("{}", "", "PTZ", camera);
-            ADD_FAILURE() << c.dir << ": constructed";
-        } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), "Cannot run NDI!");
-        }
+        EXPECT_EQ(thrownMessage<std::runtime_error>([&] { network_send sender("{}", "", "PTZ", camera); }),
+                  "Cannot run NDI!") << c.dir;
         EXPECT_NE(log.text().find(c.logged), std::string::npos) << log.text();
     }
 }

@@ -4,11 +4,13 @@
 
 #include <cstdlib>
 #include <functional>
+#include <tuple>
 #include <stdexcept>
 #include <vector>
 
 #include "media/network_send.h"
 #include "support/log_capture.h"
+#include "support/thrown_message.h"
 
 namespace {
 // A library that records what it is given.
@@ -50,8 +52,11 @@ public:
     }
     int NDIlib_send_get_target_frame_size(ndi::send_instance, const ndi::video_frame_v2*) override { return 0; }
     int NDIlib_send_get_q_factor(ndi::send_instance, const ndi::video_frame_v2*) override { return 0; }
-    void NDIlib_send_send_video_async_v2(ndi::send_instance, const ndi::video_frame_v2* f) override { videos.push_back(*f); }
-    void NDIlib_util_send_send_audio_interleaved_32s(ndi::send_instance, const ndi::audio_frame_interleaved_32s* a) override {
+    void NDIlib_send_send_video_async_v2(ndi::send_instance, const ndi::video_frame_v2* f) override {
+        videos.push_back(*f);
+    }
+    void NDIlib_util_send_send_audio_interleaved_32s(ndi::send_instance,
+                                                     const ndi::audio_frame_interleaved_32s* a) override {
         audios.push_back(*a);
     }
     ndi::frame_type NDIlib_send_capture(ndi::send_instance, ndi::metadata_frame*, uint32_t) override { return {}; }
@@ -143,14 +148,11 @@ TEST(NetworkSend, CreatesTheSourceAndAnnouncesItsCapabilities) {
         EXPECT_EQ(&sender.library(), f.lib.get());
     }
     EXPECT_EQ(f.lib->calls, (std::vector<std::string>{"initialize", "create", "metadata", "send_destroy", "destroy"}));
-    EXPECT_EQ(f.lib->name, "PTZ");
-    EXPECT_EQ(f.lib->groups, nullptr);
-    EXPECT_FALSE(f.lib->clocks[0]);
-    EXPECT_FALSE(f.lib->clocks[1]);
-    EXPECT_EQ(f.lib->config, "{\"ndi\":{}}");
-    EXPECT_EQ(f.lib->metadata, "<caps/>");
-    EXPECT_EQ(f.lib->metadataLength, 0);
-    EXPECT_EQ(f.lib->metadataTimecode, INT64_MAX);
+    const RecordingNdi& l = *f.lib;
+    EXPECT_EQ(std::make_tuple(l.name, l.groups, l.clocks[0], l.clocks[1], l.config),
+              std::make_tuple("PTZ", nullptr, false, false, "{\"ndi\":{}}"));
+    EXPECT_EQ(std::make_tuple(l.metadata, l.metadataLength, l.metadataTimecode),
+              std::make_tuple("<caps/>", 0, INT64_MAX));
     EXPECT_EQ(log.text(), "network_send Constructor\nnetwork_send Destructor\n");
     Fixture without;  // without capabilities nothing is announced
     { network_send sender("{}", "", "PTZ", without.platform); }
@@ -171,12 +173,8 @@ TEST(NetworkSend, ConstructionFailuresCarryTheirMessages) {
         Fixture f;
         f.lib->initOk = c.init;
         f.lib->createOk = c.create;
-        try {
-            network_send sender("{}", "<caps/>", "PTZ", f.platform);
-            ADD_FAILURE() << c.message;
-        } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), c.message);
-        }
+        EXPECT_EQ(thrownMessage<std::runtime_error>([&] { network_send sender("{}", "<caps/>", "PTZ", f.platform); }),
+                  c.message);
         EXPECT_EQ(f.lib->calls, c.calls) << c.message;
     }
 }
@@ -198,18 +196,11 @@ TEST(NetworkSend, VideoDescriptorFollowsTheFrame) {
         auto fr = frame(c.stream, c.field, c.bytes);
         sender.send_video(fr, c.stream);
         const auto& v = f.lib->videos.back();
-        EXPECT_EQ(v.xres, fr->width);
-        EXPECT_EQ(v.yres, fr->height);
-        EXPECT_EQ(v.FourCC, fr->fourcc);
-        EXPECT_EQ(v.frame_rate_N, 30000);
-        EXPECT_EQ(v.frame_rate_D, 1001);
+        EXPECT_EQ(std::make_tuple(v.xres, v.yres, v.FourCC, v.frame_rate_N, v.frame_rate_D, v.frame_format_type),
+                  std::make_tuple(fr->width, fr->height, fr->fourcc, 30000, 1001, c.format));
         EXPECT_FLOAT_EQ(v.picture_aspect_ratio, 16.0f / 9.0f);
-        EXPECT_EQ(v.frame_format_type, c.format);
-        EXPECT_EQ(v.timecode, 123456789012345);
-        EXPECT_EQ(v.timestamp, 123456789012345);
-        EXPECT_EQ(v.p_data, fr->data.get());
-        EXPECT_EQ(v.data_size_in_bytes, int(c.bytes));
-        EXPECT_EQ(v.p_metadata, nullptr);
+        EXPECT_EQ(std::make_tuple(v.timecode, v.timestamp, v.p_data, v.data_size_in_bytes, v.p_metadata),
+                  std::make_tuple(123456789012345, 123456789012345, fr->data.get(), int(c.bytes), nullptr));
     }
     EXPECT_EQ(f.lib->videos.size(), 4u);
 }
@@ -258,10 +249,6 @@ TEST(NetworkSend, AudioDescriptorFollowsTheFrame) {
     sender.send_audio(nullptr);
     ASSERT_EQ(f.lib->audios.size(), 1u);
     const auto& a = f.lib->audios[0];
-    EXPECT_EQ(a.sample_rate, 48000);
-    EXPECT_EQ(a.no_channels, 2);
-    EXPECT_EQ(a.no_samples, 768);
-    EXPECT_EQ(a.timecode, 42);
-    EXPECT_EQ(a.reference_level, 20);
-    EXPECT_EQ(a.p_data, samples.data());
+    EXPECT_EQ(std::make_tuple(a.sample_rate, a.no_channels, a.no_samples, a.timecode, a.reference_level, a.p_data),
+              std::make_tuple(48000, 2, 768, 42, 20, samples.data()));
 }

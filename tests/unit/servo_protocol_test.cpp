@@ -220,14 +220,9 @@ TEST(ServoPackets, FeedbackIsReadOnceAndServedFromTheCache) {
     EXPECT_EQ(s.readFeedback(1), 15);
     EXPECT_EQ(s.sent.back(), (Bytes{0xFF, 0xFF, 0x01, 0x04, 0x02, 0x38, 0x0F, 0xB1}));
     const size_t exchanges = s.sent.size();
-    EXPECT_EQ(s.readPosition(-1), -16);
-    EXPECT_EQ(s.readSpeed(-1), 400);
-    EXPECT_EQ(s.readLoad(-1), -450);
-    EXPECT_EQ(s.readVoltage(-1), 121);
-    EXPECT_EQ(s.readTemperature(-1), 35);
-    EXPECT_EQ(s.readMoving(-1), 1);
-    EXPECT_EQ(s.readTarget(-1), 2000);
-    EXPECT_EQ(s.readCurrent(-1), 300);
+    EXPECT_EQ((std::vector<int>{s.readPosition(-1), s.readSpeed(-1), s.readLoad(-1), s.readVoltage(-1),
+                                s.readTemperature(-1), s.readMoving(-1), s.readTarget(-1), s.readCurrent(-1)}),
+              (std::vector<int>{-16, 400, -450, 121, 35, 1, 2000, 300}));
     EXPECT_EQ(s.sent.size(), exchanges);
     EXPECT_EQ(s.readFeedback(1), -1);  // silence
     EXPECT_EQ(s.noAnswer(), 1);
