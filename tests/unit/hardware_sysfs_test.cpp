@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "hw/hardware.h"
 #include "platform/linux_platform.h"
@@ -67,22 +68,32 @@ TEST(HardwareOnSysfs, DeviceSetsDecideReadiness) {
     EXPECT_EQ(errorOf(tree), "Cannot find uio device pvw_in!");
 }
 
-TEST(HardwareOnSysfs, ReservedRegionMustBeReadableFromTheDeviceTree) {
-    {
-        FakeCameraTree tree;
-        tree.writeRegCells("VadIvo_Reserved", {0, FakeCameraTree::kReservedPhysical, 0, FakeCameraTree::kReservedSize});
-        auto hw = bringUp();
-        EXPECT_EQ(hw->reserved_region().physical, FakeCameraTree::kReservedPhysical);
-        EXPECT_EQ(hw->reserved_region().size, FakeCameraTree::kReservedSize);
-    }
-    {
-        FakeCameraTree tree;
-        tree.writeRegCells("VadIvo_Reserved", {0, FakeCameraTree::kReservedPhysical, 0});
-        EXPECT_EQ(errorOf(tree), "Cannot read VadIvo_Reserved reg details from device-tree!");
-    }
+TEST(HardwareOnSysfs, ReservedRegionIsReadFromTheDeviceTree) {
     FakeCameraTree tree;
-    tree.removeNode("VadIvo_Reserved");
-    EXPECT_EQ(errorOf(tree), "Cannot read VadIvo_Reserved reg details from device-tree!");
+    tree.writeRegCells("VadIvo_Reserved", {0, FakeCameraTree::kReservedPhysical, 0, FakeCameraTree::kReservedSize});
+    auto hw = bringUp();
+    EXPECT_EQ(hw->reserved_region().physical, FakeCameraTree::kReservedPhysical);
+    EXPECT_EQ(hw->reserved_region().size, FakeCameraTree::kReservedSize);
+}
+
+// A reserved region that cannot be read (three cells, no node) or mapped (mmap refuses an address
+// that is not page aligned) is an error.
+TEST(HardwareOnSysfs, UnreadableOrUnmappableReservedRegionIsAnError) {
+    const struct {
+        std::vector<uint32_t> cells;  // empty: no node
+        const char* error;
+    } cases[] = {
+        {{0, FakeCameraTree::kReservedPhysical, 0}, "Cannot read VadIvo_Reserved reg details from device-tree!"},
+        {{}, "Cannot read VadIvo_Reserved reg details from device-tree!"},
+        {{FakeCameraTree::kReservedPhysical + 1, FakeCameraTree::kReservedSize},
+         "Cannot map VadIvo_Reserved memory region!"},
+    };
+    for (const auto& c : cases) {
+        FakeCameraTree tree;
+        if (c.cells.empty()) tree.removeNode("VadIvo_Reserved");
+        else tree.writeRegCells("VadIvo_Reserved", c.cells);
+        EXPECT_EQ(errorOf(tree), c.error);
+    }
 }
 
 TEST(HardwareOnSysfs, WithoutAVideoRegionTheRawWindowFallsBack) {
@@ -91,11 +102,4 @@ TEST(HardwareOnSysfs, WithoutAVideoRegionTheRawWindowFallsBack) {
     auto hw = bringUp();
     EXPECT_FALSE(hw->video_region().is_mapped());
     EXPECT_EQ(hw->layout().get_raw(), (address_range{0, 0x20000000}));
-}
-
-TEST(HardwareOnSysfs, UnmappableReservedRegionIsAnError) {
-    FakeCameraTree tree;
-    // mmap refuses an address that is not page aligned.
-    tree.writeRegCells("VadIvo_Reserved", {FakeCameraTree::kReservedPhysical + 1, FakeCameraTree::kReservedSize});
-    EXPECT_EQ(errorOf(tree), "Cannot map VadIvo_Reserved memory region!");
 }

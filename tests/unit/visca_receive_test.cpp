@@ -129,6 +129,7 @@ TEST_F(Receive, BridgeAnswersWithItsPrefixAndDropsWhatIsNotItsOwn) {
     receiver.fromBridge(datagram(visca::kTypeReply, 9, hexBytes("82 01 06 04 FF")), bridge.send(), control.send());
     EXPECT_EQ(bridge.sent.size(), 4u);
     ASSERT_EQ(target.commands().size(), 2u);
+    EXPECT_EQ(target.commands()[0].code, VISCA_PTZ_HOME);
     EXPECT_EQ(target.commands()[1].code, VISCA_PTZ_HOME);
     bridge.sent.clear();
     receiver.fromBridge(controlReply(5), bridge.send(), control.send());
