@@ -59,7 +59,9 @@ public:
                                                      const ndi::audio_frame_interleaved_32s* a) override {
         audios.push_back(*a);
     }
-    ndi::frame_type NDIlib_send_capture(ndi::send_instance, ndi::metadata_frame*, uint32_t) override { return {}; }
+    ndi::frame_type NDIlib_send_capture(ndi::send_instance, ndi::metadata_frame*, uint32_t) override {
+        return ndi::frame_type::none;
+    }
     void NDIlib_send_free_metadata(ndi::send_instance, const ndi::metadata_frame*) override {}
     bool NDIlib_send_get_tally(ndi::send_instance, ndi::tally*, uint32_t) override { return false; }
 };
