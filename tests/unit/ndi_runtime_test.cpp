@@ -39,15 +39,12 @@ TEST(NdiRuntime, ResolvesEveryCallToItsOwnSymbol) {
     EXPECT_EQ(lib->path(), kComplete);
     ASSERT_TRUE(lib->NDIlib_initialize());
 
-    ndi::send_create create;
-    create.p_ndi_name = "PTZ";
-    create.clock_audio = true;
+    const ndi::send_create create{.p_ndi_name = "PTZ", .clock_audio = true};
     const auto instance = lib->NDIlib_send_create_v2(&create, "{}");
     ASSERT_NE(instance, nullptr);
 
     char text[] = "<caps/>";
-    ndi::metadata_frame caps;
-    caps.p_data = text;
+    const ndi::metadata_frame caps{.p_data = text};
     lib->NDIlib_send_add_connection_metadata(instance, &caps);
 
     ndi::video_frame_v2 video;
@@ -62,9 +59,7 @@ TEST(NdiRuntime, ResolvesEveryCallToItsOwnSymbol) {
     lib->NDIlib_send_send_video_async_v2(instance, &video);
 
     int32_t samples[4] = {-5, 5, 0, 0};
-    ndi::audio_frame_interleaved_32s audio;
-    audio.no_samples = 2;
-    audio.p_data = samples;
+    const ndi::audio_frame_interleaved_32s audio{.no_samples = 2, .p_data = samples};
     lib->NDIlib_util_send_send_audio_interleaved_32s(instance, &audio);
 
     EXPECT_EQ(journal(*lib, instance), "create PTZ {} 1 ca;meta <caps/> 0 synth;video 1234 99;audio 2 -5;timeout 7");
