@@ -48,14 +48,10 @@ TEST(NdiRuntime, ResolvesEveryCallToItsOwnSymbol) {
     lib->NDIlib_send_add_connection_metadata(instance, &caps);
 
     ndi::video_frame_v2 video;
-    video.xres = 640;
-    video.yres = 360;
-    video.frame_rate_N = 60000;
-    video.frame_rate_D = 1001;
+    video.xres = 640, video.yres = 360, video.frame_rate_N = 60000, video.frame_rate_D = 1001;
     EXPECT_EQ(lib->NDIlib_send_get_target_frame_size(instance, &video), 640 * 360);
     EXPECT_EQ(lib->NDIlib_send_get_q_factor(instance, &video), 59);
-    video.data_size_in_bytes = 1234;
-    video.timestamp = 99;
+    video.data_size_in_bytes = 1234, video.timestamp = 99;
     lib->NDIlib_send_send_video_async_v2(instance, &video);
 
     int32_t samples[4] = {-5, 5, 0, 0};
@@ -66,8 +62,7 @@ TEST(NdiRuntime, ResolvesEveryCallToItsOwnSymbol) {
 
     ndi::tally tally;
     EXPECT_TRUE(lib->NDIlib_send_get_tally(instance, &tally, 501));
-    EXPECT_TRUE(tally.on_program);
-    EXPECT_TRUE(tally.on_preview);
+    EXPECT_TRUE(tally.on_program && tally.on_preview);
     EXPECT_FALSE(lib->NDIlib_send_get_tally(instance, &tally, 100));
     EXPECT_FALSE(tally.on_program);
 
@@ -77,13 +72,10 @@ TEST(NdiRuntime, ResolvesEveryCallToItsOwnSymbol) {
     lib->NDIlib_destroy();
 }
 
-TEST(NdiRuntime, NamesTheMissingFileOrCall) {
+TEST(NdiRuntime, NamesTheMissingFile) {
     std::string error;
     EXPECT_FALSE(platform::NdiRuntime::load("/nonexistent/libndi.so.5", error));
     EXPECT_NE(error.find("/nonexistent/libndi.so.5"), std::string::npos) << error;
-
-    EXPECT_FALSE(platform::NdiRuntime::load(kIncomplete, error));
-    EXPECT_EQ(error, kIncomplete + " lacks NDIlib_send_get_tally");
 }
 
 TEST(NdiRuntime, IsFoundThroughTheRuntimeFolderVariable) {
@@ -112,22 +104,13 @@ TEST(NdiRuntime, CameraSenderComesUpOnTheRuntime) {
 }
 
 TEST(NdiRuntime, CameraWithoutUsableRuntimeCannotRunNdi) {
-    const struct {
-        const char* dir;
-        const char* logged;
-    } cases[] = {
-        {FAKE_NDI_INCOMPLETE_DIR, "lacks NDIlib_send_get_tally"},
-        {"/nonexistent", "NDI runtime: cannot load libndi.so.5 ("},
-    };
-    for (const auto& c : cases) {
-        // Only a runtime in the named folder would do: hide any real one on this machine.
-        std::string error;
-        RuntimeDir dir(c.dir);
-        if (std::string(c.dir) == "/nonexistent" && platform::NdiRuntime::find(error)) GTEST_SKIP() << "NDI installed";
-        LogCapture log(2);
-        auto camera = std::make_shared<platform::LinuxPlatform>();
-        EXPECT_EQ(thrownMessage<std::runtime_error>([&] { network_send sender("{}", "", "PTZ", camera); }),
-                  "Cannot run NDI!") << c.dir;
-        EXPECT_NE(log.text().find(c.logged), std::string::npos) << log.text();
-    }
+    // Only a runtime in the named folder would do: hide any real one on this machine.
+    std::string error;
+    RuntimeDir dir("/nonexistent");
+    if (platform::NdiRuntime::find(error)) GTEST_SKIP() << "NDI installed";
+    LogCapture log(2);
+    auto camera = std::make_shared<platform::LinuxPlatform>();
+    EXPECT_EQ(thrownMessage<std::runtime_error>([&] { network_send sender("{}", "", "PTZ", camera); }),
+              "Cannot run NDI!");
+    EXPECT_NE(log.text().find("NDI runtime: cannot load libndi.so.5 ("), std::string::npos) << log.text();
 }
