@@ -10,6 +10,7 @@
 #include <fstream>
 #include <array>
 #include <optional>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -96,18 +97,15 @@ TEST_F(LinuxUioTest, FindsExactNamesOnly) {
         {"ndi_regs_ext", "/dev/uio0"},
         {"vid_in", "/dev/uio5"},  // name file without a newline
         {"ndi_reg", std::nullopt},  // prefix of a real name
-        {"ndi_regs\n", std::nullopt}, {"aud_out", std::nullopt}, {"", std::nullopt},
+        {"ndi_regs\n", std::nullopt}, {"", std::nullopt},
     };
     for (const auto& [name, devname] : cases) {
         SCOPED_TRACE(name);
         const auto uio = findLinuxUio(name);
-        if (!devname) {
-            EXPECT_EQ(uio, nullptr);
-            continue;
+        ASSERT_EQ(uio != nullptr, devname.has_value());
+        if (uio) {
+            EXPECT_EQ(std::make_tuple(uio->devname(), uio->name()), std::make_tuple(*devname, name));
         }
-        ASSERT_NE(uio, nullptr);
-        EXPECT_EQ(uio->devname(), *devname);
-        EXPECT_EQ(uio->name(), name);
     }
 }
 
@@ -131,19 +129,15 @@ TEST_F(LinuxUioTest, ReadsMapAttributes) {
     EXPECT_EQ(std::make_tuple(regs->memAddr(1), regs->memSize(1), regs->offset(1)),
               std::make_tuple(0x43c10010u, 0x100u, 0x10u));
     for (const int map : {2, -1}) EXPECT_EQ(regs->memAddr(map) + regs->memSize(map) + regs->offset(map), 0u) << map;
-    const auto decimal = findLinuxUio("vid_in");
-    ASSERT_NE(decimal, nullptr);
+    const auto decimal = findLinuxUio("vid_in"), gappy = findLinuxUio("gappy");  // gappy: map0 and map2 only
+    ASSERT_TRUE(decimal && gappy);
     EXPECT_EQ(std::make_tuple(decimal->memAddr(0), decimal->memSize(0)), std::make_tuple(0x43c00000u, 0x1000u));
-    const auto gappy = findLinuxUio("gappy");  // map0 and map2 only
-    ASSERT_NE(gappy, nullptr);
     EXPECT_EQ(gappy->maxmap(), 1);
 }
 
 TEST_F(LinuxUioTest, RegistersLandAtTheirBytes) {
     const auto uio = openDevice("ndi_regs");
     ASSERT_NE(uio, nullptr);
-    uio->write32(0, 0xffc, 0x01020304);
-    EXPECT_EQ(fileValue(3, 0xffc), 0x01020304u);
     // Map 1 is the second page of the node, its memory 0x10 bytes into it.
     uio->write32(1, 0x8, 0xcafef00d);
     EXPECT_EQ(fileValue(3, kPage + 0x18), 0xcafef00du);
@@ -153,7 +147,6 @@ TEST_F(LinuxUioTest, RegistersLandAtTheirBytes) {
     EXPECT_EQ(uio->read8(1, 0x21), 0xab);
     setFileWord(3, kPage + 0x10 + 0xfc, 0x11223344);
     EXPECT_EQ(uio->read32(1, 0xfc), 0x11223344u);
-    EXPECT_EQ(uio->read8(1, 0xfe), fileValue<uint8_t>(3, kPage + 0x10 + 0xfe));
 }
 
 TEST_F(LinuxUioTest, OutOfRangeAccessIsHarmless) {
@@ -217,56 +210,35 @@ TEST_F(LinuxUioTest, OpenFailsCleanlyWhenAMapCannotBeMapped) {
 }
 
 // The interrupt path with a FIFO as the node: reads really block until the test writes.
-class LinuxUioIrqTest : public LinuxUioTest {
-protected:
-    void SetUp() override {
-        LinuxUioTest::SetUp();
-        addDevice(10, "vid_track\n", {});
-        ASSERT_EQ(::mkfifo(node(10).c_str(), 0600), 0);
-        uio_ = findLinuxUio("vid_track");
-        ASSERT_NE(uio_, nullptr);
-        ASSERT_EQ(uio_->open(), 0);
-        peer_ = ::open(node(10).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        ASSERT_GE(peer_, 0);
-    }
-
-    void TearDown() override {
-        if (peer_ >= 0) ::close(peer_);
-        uio_.reset();
-        LinuxUioTest::TearDown();
-    }
-
-    void raise(uint32_t count) const {
-        ASSERT_EQ(::write(peer_, &count, sizeof count), static_cast<ssize_t>(sizeof count));
-    }
-
-    std::unique_ptr<UioDevice> uio_;
-    int peer_ = -1;
-};
-
-TEST_F(LinuxUioIrqTest, TimesOutWithinTheLimitOrReturnsTheEventCount) {
-    EXPECT_EQ(uio_->maxmap(), 0);
+TEST_F(LinuxUioTest, InterruptsTimeOutOrReturnTheEventCountAndControlWritesOneAndZero) {
+    addDevice(10, "vid_track\n", {});
+    ASSERT_EQ(::mkfifo(node(10).c_str(), 0600), 0);
+    const auto uio = openDevice("vid_track");
+    ASSERT_NE(uio, nullptr);
+    const int peer = ::open(node(10).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(peer, 0);
+    const auto raise = [peer](uint32_t count) { return ::write(peer, &count, sizeof count) == sizeof count; };
+    EXPECT_EQ(uio->maxmap(), 0);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(uio_->irqWaitTimeout(60ms), -1);
+    EXPECT_EQ(uio->irqWaitTimeout(60ms), -1);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, 55ms);
     EXPECT_LT(waited, 1s);
-    EXPECT_EQ(uio_->irqWaitTimeout(0ms), -1);
-    raise(17);
-    EXPECT_EQ(uio_->irqWaitTimeout(1s), 17);
-    raise(0x80000005u);  // past 2^31 it must still read as an interrupt
-    EXPECT_EQ(uio_->irqWaitTimeout(1s), 5);
-    EXPECT_EQ(uio_->irqWaitTimeout(10ms), -1);  // consumed
-    raise(4);
-    EXPECT_EQ(uio_->irqWaitTimeout(std::nullopt), 4);
-}
+    EXPECT_EQ(uio->irqWaitTimeout(0ms), -1);
+    ASSERT_TRUE(raise(17));
+    EXPECT_EQ(uio->irqWaitTimeout(1s), 17);
+    ASSERT_TRUE(raise(0x80000005u));  // past 2^31 it must still read as an interrupt
+    EXPECT_EQ(uio->irqWaitTimeout(1s), 5);
+    EXPECT_EQ(uio->irqWaitTimeout(10ms), -1);  // consumed
+    ASSERT_TRUE(raise(4));
+    EXPECT_EQ(uio->irqWaitTimeout(std::nullopt), 4);
 
-TEST_F(LinuxUioIrqTest, IrqControlWritesOneAndZero) {
-    EXPECT_EQ(uio_->enableIrq(), 0);
-    EXPECT_EQ(uio_->disableIrq(), 0);
+    EXPECT_EQ(uio->enableIrq(), 0);
+    EXPECT_EQ(uio->disableIrq(), 0);
     uint32_t written[2] = {99, 99};
-    ASSERT_EQ(::read(peer_, written, sizeof written), static_cast<ssize_t>(sizeof written));
+    EXPECT_EQ(::read(peer, written, sizeof written), static_cast<ssize_t>(sizeof written));
     EXPECT_EQ(std::make_tuple(written[0], written[1]), std::make_tuple(1u, 0u));
+    ::close(peer);
 }
 
 }  // namespace

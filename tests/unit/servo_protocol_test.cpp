@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <utility>
 #include <vector>
 
 #include "motion/sms_sts.h"
@@ -11,8 +12,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // SMS_STS on a transport that records what is sent and plays back scripted answers.
-class ScriptedServo : public SMS_STS {
-public:
+struct ScriptedServo : SMS_STS {
     int appendBytes(const uint8_t* buf, int n) override {
         pending.insert(pending.end(), buf, buf + n);
         return static_cast<int>(pending.size());
@@ -20,16 +20,12 @@ public:
     int appendByte(uint8_t b) override { return appendBytes(&b, 1); }
     int readBytes(uint8_t* buf, int n) override {
         int got = 0;
-        while (got < n && !answers.empty()) {
-            buf[got++] = answers.front();
-            answers.pop_front();
-        }
+        for (; got < n && !answers.empty(); answers.pop_front()) buf[got++] = answers.front();
         return got;
     }
     void flushInput() override { ++inputFlushes; }
     void flushOutput() override {
-        if (!pending.empty()) sent.push_back(pending);
-        pending.clear();
+        if (!pending.empty()) sent.push_back(std::exchange(pending, {}));
     }
     void answer(const Bytes& bytes) { answers.insert(answers.end(), bytes.begin(), bytes.end()); }
 
@@ -42,7 +38,7 @@ public:
 // A status packet with a correct checksum.
 Bytes status(uint8_t id, uint8_t error, const Bytes& data = {}) {
     Bytes p = {0xFF, 0xFF, id, static_cast<uint8_t>(data.size() + 2), error};
-    for (uint8_t b : data) p.push_back(b);
+    p.insert(p.end(), data.begin(), data.end());
     unsigned sum = 0;
     for (size_t i = 2; i < p.size(); ++i) sum += p[i];
     p.push_back(static_cast<uint8_t>(~sum));
