@@ -38,7 +38,7 @@ struct ScriptedServo : SMS_STS {
 // A status packet with a correct checksum.
 Bytes status(uint8_t id, uint8_t error, const Bytes& data = {}) {
     Bytes p = {0xFF, 0xFF, id, static_cast<uint8_t>(data.size() + 2), error};
-    p.insert(p.end(), data.begin(), data.end());
+    for (uint8_t b : data) p.push_back(b);
     unsigned sum = 0;
     for (size_t i = 2; i < p.size(); ++i) sum += p[i];
     p.push_back(static_cast<uint8_t>(~sum));
