@@ -117,7 +117,7 @@ TEST(PtzCommandCodes, PanTiltCodesMapToTheirDirections) {
         {VISCA_PTZ_DOWNLEFT, 7},  {VISCA_PTZ_DOWNRIGHT, 8},     {VISCA_PTZ_UPLEFT, 5},        {VISCA_PTZ_UPRIGHT, 6},
         {VISCA_PTZ_STOP, 9},      {VISCA_PTZ_HOME, 0},          {VISCA_PTZ_RESET, 255},       {VISCA_PTZ_POSITION, 10},
         {VISCA_PTZ_FREE_UP, 1},   {VISCA_PTZ_FREE_POSITION, 10}, {0x2119, -1},              {0x211A, -1},
-        {VISCA_PTZ_ZOOM_STOP, -1}, {PTZ_QUIT, -1},
+        {VISCA_PTZ_ZOOM_STOP, -1}, {PTZ_QUIT, -1},   {0, -1},                      {VISCA_PTZ_FREE_DOWNRIGHT, 8},
     };
     for (const auto& [code, direction] : table) EXPECT_EQ(panTiltDirectionOf(code), direction) << std::hex << code;
     EXPECT_TRUE(isFreeModeCode(VISCA_PTZ_FREE_LEFT));

@@ -3,6 +3,7 @@
 
 #include <linux/spi/spidev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -178,8 +179,10 @@ TEST(Tmc5041, AccessTableDecidesWhatGoesOnTheBus) {
     const auto& access = tmc5041::accessTable();
     const struct {
         uint8_t reg, access;
-    } expected[] = {{0x00, 3}, {0x01, 1}, {0x02, 0}, {0x03, 2}, {0x10, 2}, {0x20, 3}, {0x22, 1}, {0x29, 0},
-                    {0x2D, 3}, {0x37, 0}, {0x6C, 3}, {0x6D, 2}, {0x6E, 0}, {0x7C, 3}, {0x7E, 0}};
+    } expected[] = {{0x00, 3}, {0x01, 1}, {0x02, 0}, {0x03, 2}, {0x04, 1}, {0x05, 2}, {0x10, 2}, {0x11, 1},
+                    {0x18, 2}, {0x19, 1}, {0x20, 3}, {0x21, 3}, {0x22, 1}, {0x29, 0}, {0x2D, 3}, {0x30, 2},
+                    {0x34, 3}, {0x35, 1}, {0x36, 1}, {0x37, 0}, {0x4D, 3}, {0x56, 1}, {0x60, 2}, {0x69, 2},
+                    {0x6A, 1}, {0x6C, 3}, {0x6D, 2}, {0x6E, 0}, {0x6F, 1}, {0x7C, 3}, {0x7F, 1}, {0x7E, 0}};
     for (const auto& e : expected) EXPECT_EQ(access[e.reg], e.access) << std::hex << int(e.reg);
 }
 
@@ -226,4 +229,20 @@ TEST(Tmc5041, StatusTextNamesTheSetBitsInOrder) {
     char small[6];
     EXPECT_EQ(TMC5041::rampStatusString(small, sizeof small, 0x41), 14);  // truncated, never overrun
     EXPECT_STREQ(small, "[RESE");
+}
+
+// The count and order of the writes and two of the loaded words; the homing scenarios run the same load
+// against the simulated chip.
+TEST(Tmc5041, StartupLoadWritesEveryWritableRegisterAscending) {
+    Fixture f;
+    f.rec.answer = echo;
+    f.chip.writeAllRegisters(tmc5041::startupValues());
+    std::vector<uint8_t> regs;
+    for (const auto& c : f.rec.calls) regs.push_back(c.tx[0] & 0x7F);
+    EXPECT_EQ(regs.size(), 51u);
+    EXPECT_TRUE(std::is_sorted(regs.begin(), regs.end()));
+    uint32_t value = 0;
+    EXPECT_TRUE(f.chip.readRegister(0x30, value) && value == 0x000F1703u);
+    EXPECT_TRUE(f.chip.readRegister(0x68, value) && value == 0xFFFF8056u);
+    EXPECT_EQ(f.rec.calls.front().tx, (std::vector<uint8_t>{0x80, 0, 0, 3, 8, 0, 0, 0, 0, 0}));
 }
