@@ -12,9 +12,8 @@
 
 namespace {
 const std::pair<const char*, PtzCommand> kElements[] = {
-    // Pan and tilt: both zero stops, clampPM elsewhere, not-a-number moves nothing.
-    {R"(<ntk_ptz_pan_tilt_speed pan_speed="0.5" tilt_speed="-2"/>)", {NDI_PT_SPEED, 0.5f, -1.0f}},
-    {R"(<ntk_ptz_pan_tilt_speed/>)", {NDI_PT_SPEED_STOP, 0, 0}},
+    // Pan and tilt: clampPM, not-a-number moves nothing (the receiver scenario and the end-to-end
+    // drive check the clamp, the stop and the default recall speed).
     {R"(<ntk_ptz_pan_tilt_speed pan_speed="nan" tilt_speed="inf"/>)", {NDI_PT_SPEED, 0, 1.0f}},
     {R"(<ntk_ptz_pan_tilt pan="-3" tilt="0.25"/>)", {NDI_PT_MOVE, -1.0f, 0.25f}},
     {R"(<ntk_ptz_pan_tilt/>)", {NDI_PT_MOVE, 0, 0}},
