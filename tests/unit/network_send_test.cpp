@@ -20,6 +20,7 @@ public:
     std::vector<std::string> calls;
     const char* groups = "unset";
     std::vector<ndi::video_frame_v2> videos;
+    int audios = 0;  // the audio descriptor is checked by the audio pipeline scenario
     std::function<void()> onSendDestroy;
     ndi::send_instance handle = reinterpret_cast<ndi::send_instance>(this);
 
@@ -41,7 +42,9 @@ public:
     int NDIlib_send_get_q_factor(ndi::send_instance, const ndi::video_frame_v2*) override { return 0; }
     void NDIlib_send_send_video_async_v2(ndi::send_instance, const ndi::video_frame_v2* f) override { videos.push_back(*f); }
     void NDIlib_util_send_send_audio_interleaved_32s(ndi::send_instance,
-                                                     const ndi::audio_frame_interleaved_32s*) override {}
+                                                     const ndi::audio_frame_interleaved_32s*) override {
+        ++audios;
+    }
     ndi::frame_type NDIlib_send_capture(ndi::send_instance, ndi::metadata_frame*, uint32_t) override {
         return ndi::frame_type::none;
     }
@@ -184,7 +187,8 @@ TEST(NetworkSend, HoldsEachStreamsFrameUntilItsNextFrame) {
 
         sender.send_video(frame(0, 2, 100), 2);  // no such stream
         sender.send_video(nullptr, 0);
-        EXPECT_EQ(f.lib->videos.size(), 3u);
+        sender.send_audio(nullptr);
+        EXPECT_EQ(std::make_tuple(f.lib->videos.size(), f.lib->audios), std::make_tuple(size_t{3}, 0));
         EXPECT_FALSE(secondFull.expired());
     }
     EXPECT_TRUE(aliveAtDestroy) << "the library may read the last frames until the sender is destroyed";

@@ -118,6 +118,18 @@ TEST_F(SocketThreadAsRoot, OnOneHostItNeverAnswersItsOwnReplies) {
     EXPECT_EQ(target.commands().size(), 1u);
 }
 
+// The replies' bytes are checked end to end; here an empty datagram gets none.
+TEST_F(SocketThreadAsRoot, DiscoveryIgnoresAnEmptyDatagram) {
+    UdpEndpoint client(freePort(), INADDR_ANY);
+    ASSERT_TRUE(startAndOpen());
+    client.sendTo(ports.discovery, {});
+    const std::string enquiry = "\x02" "ENQ:network\xFF\x03";
+    client.sendTo(ports.discovery, Bytes(enquiry.begin(), enquiry.end()));
+    const auto info = client.receive();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(std::string(info->begin(), info->end()).rfind("\x02MAC:", 0), 0u);
+}
+
 TEST_F(SocketThreadAsRoot, ABusyPortIsRetriedWhileTheOthersServe) {
     auto squatter = std::make_unique<UdpEndpoint>(ports.bridge);
     ASSERT_TRUE(squatter->bound());
