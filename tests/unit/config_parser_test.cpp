@@ -109,7 +109,8 @@ TEST_F(ConfigParserTest, MissingDirectoryAndFileAreCreated) {
 }
 
 TEST_F(ConfigParserTest, ConstructionCompletesFileOnlyWhenNeeded) {
-    const std::string crlf = replaced(replaced(kDefaultFile, "90\n", "90\r\n"), "TILT_REVERSE=false\n", "TILT_REVERSE=false\r\n");
+    std::string crlf;
+    for (const char c : kDefaultFile) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     const std::string noPanReverse = replaced(kDefaultFile, "PAN_REVERSE=false\n", "");
     const std::pair<std::string, std::string> cases[] = {
         {"PAN_REVERSE=true\nPAN_REVERSE=false\n", "PAN_REVERSE=true\nPAN_REVERSE=false\n" + noPanReverse},
