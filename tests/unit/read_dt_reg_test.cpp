@@ -5,8 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <tuple>
 #include <vector>
 
 #include "hw/read_dt_reg.h"
@@ -29,13 +28,11 @@ TEST(ReadDtReg, TwoAndFourCellsAreBigEndianAndFourTakeTheLowHalves) {
     memory_region r;
     const std::string two = writeCells({0x30000000, 0x08000000});
     EXPECT_EQ(read_dt_reg(two, r, 2), 2);
-    EXPECT_EQ(r.physical, 0x30000000u);
-    EXPECT_EQ(r.size, 0x08000000u);
+    EXPECT_EQ(std::make_tuple(r.physical, r.size), std::make_tuple(0x30000000u, 0x08000000u));
 
     const std::string four = writeCells({0x1, 0x38000000, 0x2, 0x00100000});
     EXPECT_EQ(read_dt_reg(four, r, 2), 4);
-    EXPECT_EQ(r.physical, 0x38000000u);
-    EXPECT_EQ(r.size, 0x00100000u);
+    EXPECT_EQ(std::make_tuple(r.physical, r.size), std::make_tuple(0x38000000u, 0x00100000u));
     std::remove(two.c_str());
     std::remove(four.c_str());
 }

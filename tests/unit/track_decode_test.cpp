@@ -1,6 +1,8 @@
 // The tracking block's measurement decoded into a signal record.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "media/track.h"
 
 TEST(TrackDecode, FormatBitsInPriorityOrder) {
@@ -19,13 +21,8 @@ TEST(TrackDecode, FormatBitsInPriorityOrder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.value);
         const signal_info s = track::decode(c.value);
-        EXPECT_EQ(s.valid, c.valid);
-        EXPECT_EQ(s.width, c.width);
-        EXPECT_EQ(s.height, c.height);
-        EXPECT_EQ(s.interlaced, c.interlaced);
-        EXPECT_EQ(s.format, 0);
-        EXPECT_EQ(s.word2, 0);
-        EXPECT_EQ(s.word5, 0);
+        EXPECT_EQ(std::make_tuple(s.valid, s.width, s.height, s.interlaced, s.format, s.word2, s.word5),
+                  std::make_tuple(c.valid, c.width, c.height, c.interlaced, 0, 0, 0));
     }
 }
 
@@ -45,9 +42,7 @@ TEST(TrackDecode, FramePeriodTable) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.period);
         const signal_info s = track::decode(c.period << 16 | 0x80);
-        EXPECT_EQ(s.rate_n, c.n);
-        EXPECT_EQ(s.rate_d, c.d);
-        EXPECT_EQ(track::integer_rate(s), c.printed);
+        EXPECT_EQ(std::make_tuple(s.rate_n, s.rate_d, track::integer_rate(s)), std::make_tuple(c.n, c.d, c.printed));
     }
 }
 

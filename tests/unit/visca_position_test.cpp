@@ -1,6 +1,7 @@
 // Absolute and relative pan/tilt positions: the homing gate, the targets, the limit margin.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "control/visca_decoder.h"
@@ -55,60 +56,39 @@ TEST_F(PositionForms, RefusedWithSyntaxErrorUntilTheLimitsAreHomed) {
     EXPECT_EQ(target.targets_written, 0);
 }
 
-TEST_F(PositionForms, AbsoluteIsMeasuredFromTheAxisHomes) {
-    EXPECT_EQ(decode(positionPayload(0x02, 0x10, 0x08, 10, -20)), ViscaDecoder::kExecuted);
-    EXPECT_EQ(target.pan_target, kPanCenter + 10 * 256);
-    EXPECT_EQ(target.tilt_target, kTiltCenter - 20 * 256);
-    ASSERT_EQ(target.commands().size(), 1u);
-    EXPECT_EQ(target.commands()[0].code, VISCA_PTZ_POSITION);
-    EXPECT_FLOAT_EQ(target.commands()[0].arg1, 16);
-    EXPECT_FLOAT_EQ(target.commands()[0].arg2, 8);
-}
-
-TEST_F(PositionForms, RelativeIsMeasuredFromTheActualPositions) {
-    target.pan_actual = 5000;
-    target.tilt_actual = -3000;
-    EXPECT_EQ(decode(positionPayload(0x03, 1, 2, -4, 3)), ViscaDecoder::kExecuted);
-    EXPECT_EQ(target.pan_target, 5000 - 4 * 256);
-    EXPECT_EQ(target.tilt_target, -3000 + 3 * 256);
-    EXPECT_EQ(target.commands().at(0).code, VISCA_PTZ_POSITION);
-}
-
-TEST_F(PositionForms, FreeModeFormQueuesTheFreePosition) {
-    EXPECT_EQ(decode(positionPayload(0x09, 3, 4, 0, 0)), ViscaDecoder::kExecuted);
-    EXPECT_EQ(target.commands().at(0).code, VISCA_PTZ_FREE_POSITION);
-}
-
-TEST_F(PositionForms, SpeedsAboveTheTableRejectAndZeroSpeedsStop) {
+TEST_F(PositionForms, SpeedsAboveTheTableRejectZeroSpeedsStopAndFreeModeQueuesItsPosition) {
     EXPECT_EQ(decode(positionPayload(0x02, 0x19, 1, 0, 0)), ViscaDecoder::kRejected);
     EXPECT_EQ(decode(positionPayload(0x02, 1, 0x19, 0, 0)), ViscaDecoder::kRejected);
     EXPECT_TRUE(target.commands().empty());
     EXPECT_EQ(decode(positionPayload(0x02, 0, 0, 30, 30)), ViscaDecoder::kExecuted);
     EXPECT_EQ(decode(positionPayload(0x09, 0, 0, 30, 30)), ViscaDecoder::kExecuted);
-    ASSERT_EQ(target.commands().size(), 2u);
+    EXPECT_EQ(target.targets_written, 0);
+    EXPECT_EQ(decode(positionPayload(0x09, 3, 4, 0, 0)), ViscaDecoder::kExecuted);
+    ASSERT_EQ(target.commands().size(), 3u);
     EXPECT_EQ(target.commands()[0].code, VISCA_PTZ_STOP);
     EXPECT_EQ(target.commands()[1].code, VISCA_PTZ_FREE_STOP);
-    EXPECT_EQ(target.targets_written, 0);
+    EXPECT_EQ(target.commands()[2].code, VISCA_PTZ_FREE_POSITION);
 }
 
 TEST_F(PositionForms, DestinationsOutsideTheMarginAnswerSyntaxErrorButStillMove) {
-    struct Case {
+    const struct {
         int16_t pan, tilt;
         int result;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {100, 50, ViscaDecoder::kExecuted},      {-100, -50, ViscaDecoder::kExecuted},
         {101, 0, ViscaDecoder::kSyntaxError},    {-101, 0, ViscaDecoder::kSyntaxError},
         {0, 51, ViscaDecoder::kSyntaxError},     {0, -51, ViscaDecoder::kSyntaxError},
         {32767, 0, ViscaDecoder::kSyntaxError},  {-32768, -32768, ViscaDecoder::kSyntaxError},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(decode(positionPayload(0x02, 5, 5, c.pan, c.tilt)), c.result) << c.pan << "," << c.tilt;
+        EXPECT_EQ(decode(positionPayload(0x02, 0x10, 0x08, c.pan, c.tilt)), c.result) << c.pan << "," << c.tilt;
         EXPECT_EQ(target.pan_target, kPanCenter + c.pan * 256);
         EXPECT_EQ(target.tilt_target, kTiltCenter + c.tilt * 256);
     }
     ASSERT_EQ(target.commands().size(), std::size(cases));
-    for (const auto& command : target.commands()) EXPECT_EQ(command.code, VISCA_PTZ_POSITION);
+    for (const auto& command : target.commands()) {
+        EXPECT_EQ(std::make_tuple(command.code, command.arg1, command.arg2), std::make_tuple(VISCA_PTZ_POSITION, 16.f, 8.f));
+    }
 }
 
 TEST_F(PositionForms, LogsTheTargetsAndTheLimitsWhenOutside) {
