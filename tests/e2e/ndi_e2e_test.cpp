@@ -13,14 +13,12 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 
 namespace {
-// The virtual camera with its HTTP API on a port of its own.
+// The virtual camera with its HTTP API on a port of its own, drawn before the process starts.
 class SimProcess {
 public:
     SimProcess(const std::vector<std::string>& args, std::map<std::string, std::string> env)
-        : process(PTZCAM_SIM_BINARY, args, withPort(env)) {}
-    ~SimProcess() {
-        if (!exited) exit();
-    }
+        : process(PTZCAM_SIM_BINARY, args, (env["PTZSIM_HTTP"] = std::to_string(port), env)) {}
+    ~SimProcess() { if (!exited) exit(); }
     // Waits for `holds`, a failure when it never came; the last document read.
     json await(const std::function<bool(json&)>& holds, std::chrono::milliseconds limit = 10s) const {
         json s;
@@ -38,10 +36,6 @@ public:
     const int port = freePort();
 
 private:
-    std::map<std::string, std::string> withPort(std::map<std::string, std::string>& env) const {
-        env["PTZSIM_HTTP"] = std::to_string(port);
-        return env;
-    }
     ChildProcess process;
     bool exited = false;
 };
