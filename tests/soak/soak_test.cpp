@@ -1,9 +1,8 @@
-// The soak: the virtual camera in a network namespace of its own, driven for minutes
-// (PTZCAM_SOAK_SECONDS, default 120) by a seeded, rate-bounded mix of VISCA commands and
-// inquiries from a peer namespace, NDI metadata and tally, console words, input format
-// changes, a silent zoom servo and a hung HDMI receiver. Afterwards every datagram has its
-// answers, resident memory stayed flat after the warm-up, the camera still serves, and
-// "exit" ends it within a second with status 0.
+// The soak: the virtual camera in a network namespace of its own, driven for minutes (PTZCAM_SOAK_SECONDS,
+// default 120) by a seeded, rate-bounded mix of VISCA commands and inquiries from a peer namespace, NDI
+// metadata and tally, console words, input format changes, a silent zoom servo and a hung HDMI receiver.
+// Afterwards every datagram has its answers, resident memory stayed flat after the warm-up, the camera
+// still serves, and "exit" ends it within a second with status 0.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -159,10 +158,10 @@ TEST(SoakAsRoot, EveryFrontEndAndFaultThenACleanExit) {
                          PTZCAM_SIM_BINARY},
                         {{"PTZCAM_ROOT", root.path}, {"PTZSIM_SPEED", "10"}, {"PTZSIM_HTTP", std::to_string(kHttpPort)},
                          {"PTZSIM_INPUT", "1080p59.94"}, {"PTZCAM_IFACE", ""}});
-    ASSERT_TRUE(waitState(
-        kHttpPort, [](nlohmann::json& s) { return s.contains("ptz") && s["ptz"].value("limit_state", 0) == 1; }, 60s,
-        pair.camera))
-        << "the camera never homed";
+    ASSERT_TRUE(waitFor([&] {
+        const nlohmann::json s = cameraState(kHttpPort, pair.camera);
+        return s.contains("ptz") && s["ptz"].value("limit_state", 0) == 1;
+    }, 60s, 50ms)) << "the camera never homed";
 
     Soak soak(pair, camera, 20261207);
     const auto start = Clock::now();
