@@ -62,15 +62,19 @@ const camera = spawn(simBinary, [], {
 const cameraExit = new Promise((done) => camera.on("exit", (code, signal) => done({ code, signal })));
 const base = `http://127.0.0.1:${port}`;
 const state = async () => (await fetch(base + "/state")).json();
+// Polls the camera's state until `test` gives a truthy value, which it returns.
+const untilState = (what, test, limitMs = 3000) => until(what, async () => test(await state()), limitMs);
 const profile = mkdtempSync(join(tmpdir(), "ptzcam-browser-"));
 let context;
 
 try {
-  await until("the head to be homed", async () => (await state()).ptz?.limit_state === 1, 60000);
+  await untilState("the head to be homed", (s) => s.ptz?.limit_state === 1, 60000);
   context = await chromium.launchPersistentContext(profile, {
     executablePath: "/usr/bin/chromium", headless: true, args: CHROMIUM_ARGS, viewport: { width: 1360, height: 900 },
   });
   const page = context.pages()[0] ?? (await context.newPage());
+  const lampCode = () => page.locator("#lamp").getAttribute("data-code");
+  const replyShows = (pattern) => async () => pattern.test(await page.locator("#reply").textContent());
   const pageErrors = [];
   page.on("pageerror", (error) => pageErrors.push(error.message));
   page.on("console", (message) => { if (message.type() === "error") pageErrors.push(message.text()); });
@@ -94,36 +98,32 @@ try {
   const moving = (await state()).pan;
   await page.mouse.up();
   assert.notEqual(moving.vactual, 0, "the pan motor runs while the button is held");
-  const stopped = await until("the pan motor to stop", async () => {
-    const pan = (await state()).pan;
-    return pan.vactual === 0 ? pan : undefined;
-  }, 10000);
+  const stopped = await untilState("the pan motor to stop", (s) => (s.pan.vactual === 0 ? s.pan : undefined), 10000);
   assert.ok(stopped.angle_deg > before + 1, `pan moved right: ${before} -> ${stopped.angle_deg}`);
   await until("the page to show the new pan angle", async () =>
     Number(await page.locator("#pan").textContent()) === Number(stopped.angle_deg.toFixed(1)), 3000);
 
   // The lamp: VISCA tally on lights it red through the firmware (off darkens it, at the end).
   await page.click("#tallyOn");
-  await until("the lamp register to be on", async () => (await state()).fpga.lamp === 1, 5000);
-  await until("the page to show it", async () => (await page.locator("#lamp").getAttribute("data-code")) === "1", 3000);
+  await untilState("the lamp register to be on", (s) => s.fpga.lamp === 1, 5000);
+  await until("the page to show it", async () => (await lampCode()) === "1", 3000);
   const [lit] = await pixelsOf(page, "#lamp", [[0.5, 0.5]]);
   assert.ok(lit[0] > 200 && lit[1] < 80 && lit[2] < 80, "lamp lit red: " + lit);
 
   // Receivers' tally and input format go to the simulated world.
   await page.check("#program");
-  await until("the receivers' program tally", async () => (await state()).ndi.tally.program === true, 3000);
+  await untilState("the receivers' program tally", (s) => s.ndi.tally.program === true);
   await page.selectOption("#inputFormat", "1080p50");
-  await until("the source to change", async () => (await state()).input === "1080p50", 3000);
+  await untilState("the source to change", (s) => s.input === "1080p50");
 
   // Presets and zoom reach the firmware through the bridge and complete.
   for (const control of ["#save3", "#recall3"]) {
     await page.click(control);
-    await until(control + " to complete", async () => /A0 41 FF \| A0 51 FF/.test(await page.locator("#reply").textContent()), 3000);
+    await until(control + " to complete", replyShows(/A0 41 FF \| A0 51 FF/), 3000);
     await page.locator("#reply").evaluate((element) => { element.textContent = ""; });
   }
   await page.locator("#zoomPosition").fill("8192");
-  await until("the zoom position to complete", async () => /82 01 04 47 02 00 00 00 ff\n200 A0 41 FF \| A0 51 FF/.test(
-    await page.locator("#reply").textContent()), 3000);
+  await until("the zoom position to complete", replyShows(/82 01 04 47 02 00 00 00 ff\n200 A0 41 FF \| A0 51 FF/), 3000);
 
   // Keys the camera does not report show a dash; those it reports show their value (the zoom may
   // still be settling, so the page is given a few refreshes to catch up).
@@ -137,7 +137,7 @@ try {
 
   await page.screenshot({ path: screenshotPath });
   await page.click("#tallyOff");
-  await until("the page to show the lamp off", async () => (await page.locator("#lamp").getAttribute("data-code")) === "2", 5000);
+  await until("the page to show the lamp off", async () => (await lampCode()) === "2", 5000);
   const [dark] = await pixelsOf(page, "#lamp", [[0.5, 0.5]]);
   assert.ok(Math.max(...dark) < 90, "lamp dark: " + dark);
   assert.deepEqual(pageErrors, [], "the page ran without errors");

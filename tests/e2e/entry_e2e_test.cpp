@@ -1,55 +1,34 @@
-// The two binaries as processes: options, version text, exit statuses, bring-up and the HTTP API.
+// The two binaries as processes: options, version text, exit statuses, signals, bring-up and the HTTP API.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
-#include <nlohmann/json.hpp>
-
-#include "support/free_port.h"
-#include "support/child_process.h"
-#include "support/wait_for.h"
+#include "support/camera_state.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-const std::string kUsage =
-    " [-xX] [-F] [-pqf] [v] [t]\n"
-    "  -X Disable Video capture\n"
-    "  -x Disable Audio capture\n"
-    "  -F Full resolution video capture only\n"
-    "  -p Increase debugging output level\n"
-    "  -q Decrease debugging output level\n"
-    "  -f fflush() after each debug message\n"
-    "  -v Version info\n"
-    "  -t Pan-Tilt disable\n";
-
-class ScratchRoot {
-public:
-    ScratchRoot() {
-        std::string pattern = (fs::temp_directory_path() / "ptzcam-e2e.XXXXXX").string();
-        path = mkdtemp(pattern.data());
-        fs::create_directories(path + "/root");  // the home directory every camera has
-    }
-    ~ScratchRoot() { fs::remove_all(path); }
-    void writeConfig(const std::string& text) const {
-        fs::create_directories(path + "/root/server");
-        std::ofstream(path + "/root/server/config.cfg") << text;
-    }
-    std::string config() const {
-        std::ifstream in(path + "/root/server/config.cfg");
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    std::string path;
-};
-
 std::map<std::string, std::string> simEnv(const ScratchRoot& root) {
     return {{"PTZCAM_ROOT", root.path}, {"PTZSIM_HTTP", "0"}, {"PTZCAM_IFACE", "lo"}};
+}
+
+ProcessResult version(const ScratchRoot& root, const std::vector<std::string>& args = {"-v"}) {
+    return runProcess(PTZCAM_BINARY, args, {{"PTZCAM_ROOT", root.path}});
+}
+
+// CPU time (clock ticks) the process's main thread has used: utime and stime, fields 14 and 15.
+long mainThreadTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {}), field;
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14) ticks += std::stol(field);
+    return ticks;
 }
 }  // namespace
 
@@ -68,73 +47,92 @@ TEST(Entry, VersionTextFollowsTheConfiguration) {
         {"PtzLimitDegree=90\nPAN_REVERSE=True\n", "v2.4.6_90(M)"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.config ? c.config : "(none)");
         ScratchRoot root;
-        if (c.config) root.writeConfig(c.config);
-        const auto r = runProcess(PTZCAM_BINARY, {"-v"}, {{"PTZCAM_ROOT", root.path}});
-        EXPECT_EQ(r.status, 0) << (c.config ? c.config : "(none)");
-        EXPECT_EQ(r.out, c.expected) << (c.config ? c.config : "(none)");
+        if (c.config) {
+            fs::create_directories(root.path + "/root/server");
+            std::ofstream(root.path + "/root/server/config.cfg") << c.config;
+        }
+        const auto r = version(root);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.expected);
+        if (c.config) continue;
+        EXPECT_EQ(root.config(), "PtzLimitDegree=90\nLimitChkEnable=true\nPTZ_QC_ENABLE=false\nPtzMaxSpeedUp=1.0\n"
+                                 "PAN_REVERSE=false\nTILT_REVERSE=false\n");
+        EXPECT_EQ(fs::status(root.path + "/root/server").permissions() & fs::perms::all, fs::perms(0755));
     }
-}
-
-TEST(Entry, MissingConfigurationIsCreatedWithTheDefaults) {
-    ScratchRoot root;
-    runProcess(PTZCAM_BINARY, {"-v"}, {{"PTZCAM_ROOT", root.path}});
-    EXPECT_EQ(root.config(),
-              "PtzLimitDegree=90\nLimitChkEnable=true\nPTZ_QC_ENABLE=false\nPtzMaxSpeedUp=1.0\n"
-              "PAN_REVERSE=false\nTILT_REVERSE=false\n");
-    EXPECT_EQ(fs::status(root.path + "/root/server").permissions() & fs::perms::all, fs::perms(0755));
 }
 
 TEST(Entry, OptionsAreAppliedInOrderAndUnknownOnesGiveTheUsage) {
     ScratchRoot root;
-    const auto unknown = runProcess(PTZCAM_BINARY, {"-pz"}, {{"PTZCAM_ROOT", root.path}});
+    const auto unknown = version(root, {"-pz"});
     EXPECT_EQ(unknown.status, 1);
-    EXPECT_EQ(unknown.err, std::string("Usage: ") + PTZCAM_BINARY + kUsage);
+    EXPECT_EQ(unknown.err, std::string("Usage: ") + PTZCAM_BINARY +
+                               " [-xX] [-F] [-pqf] [v] [t]\n"
+                               "  -X Disable Video capture\n"
+                               "  -x Disable Audio capture\n"
+                               "  -F Full resolution video capture only\n"
+                               "  -p Increase debugging output level\n"
+                               "  -q Decrease debugging output level\n"
+                               "  -f fflush() after each debug message\n"
+                               "  -v Version info\n"
+                               "  -t Pan-Tilt disable\n");
     EXPECT_EQ(unknown.out, "");
-
-    const auto versionFirst = runProcess(PTZCAM_BINARY, {"-v", "-z"}, {{"PTZCAM_ROOT", root.path}});
+    const auto versionFirst = version(root, {"-v", "-z"});
     EXPECT_EQ(versionFirst.status, 0);
     EXPECT_EQ(versionFirst.out, "v2.4.6_90(M)");
-
-    const auto usageFirst = runProcess(PTZCAM_BINARY, {"-Xz", "-v"}, {{"PTZCAM_ROOT", root.path}});
+    const auto usageFirst = version(root, {"-Xz", "-v"});
     EXPECT_EQ(usageFirst.status, 1);
     EXPECT_EQ(usageFirst.out, "");
 }
 
-TEST(Entry, CameraBinaryWithoutFpgaNamesTheMissingDevice) {
-    ScratchRoot root;
-    const auto r = runProcess(PTZCAM_BINARY, {}, {{"PTZCAM_ROOT", root.path}});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Cannot find uio device ndi_regs!\n");
+// A device or runtime the camera cannot do without: status 1 and one line naming it; without
+// both encoder and decoder the camera runs on, not ready.
+TEST(Entry, MissingDevicesStopTheCameraOrLeaveItNotReady) {
+    const struct {
+        const char* binary;
+        std::map<std::string, std::string> env;
+        int status;
+        const char* message;
+    } cases[] = {
+        {PTZCAM_BINARY, {}, 1, "Cannot find uio device ndi_regs!\n"},  // the camera binary has no FPGA here
+        {PTZCAM_SIM_BINARY, {{"PTZSIM_UIO_ABSENT", "pvw_in"}}, 1, "Cannot find uio device pvw_in!\n"},
+        {PTZCAM_SIM_BINARY, {{"PTZSIM_NDI", "0"}}, 1, "Cannot run NDI!\n"},
+        {PTZCAM_SIM_BINARY, {{"PTZSIM_UIO_ABSENT", "ndi_enc,ndi_dec"}}, 0, "Could not initialize hardware\n"},
+    };
+    for (const auto& c : cases) {
+        ScratchRoot root;
+        auto env = simEnv(root);
+        env.insert(c.env.begin(), c.env.end());
+        const auto r = runProcess(c.binary, {}, env, "exit\n");
+        EXPECT_EQ(r.status, c.status) << c.message;
+        if (c.status == 0)
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        else
+            EXPECT_EQ(r.err, c.message);
+    }
 }
 
-TEST(Entry, VirtualCameraShowsThePlatformLinesAndStopsOnExit) {
-    ScratchRoot root;
-    const auto r = runProcess(PTZCAM_SIM_BINARY, {"-p", "-p"}, simEnv(root), "hello\nexit\nnever read\n");
+// Level 2 shows the platform lines; -q stops at 0, so -p -q -q -q -p -p is level 2, not 4. The
+// camera makes a device root of its own when given none, and removes it on "exit".
+TEST(Entry, VirtualCameraShowsThePlatformLinesMakesItsOwnRootAndStopsOnExit) {
+    const auto r = runProcess(PTZCAM_SIM_BINARY, {"-p", "-p"}, {{"PTZCAM_ROOT", ""}, {"PTZSIM_HTTP", "0"}},
+                              "hello\nexit\nnever read\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("Platform: Mendal NDI Product\nVersion : 3.1.0\nDate    : 20261206\n"), std::string::npos)
         << r.err;
+    const std::string marker = "ptzcam-sim: device root ";
+    const auto at = r.err.find(marker);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const std::string path = r.err.substr(at + marker.size(), r.err.find('\n', at) - at - marker.size());
+    EXPECT_FALSE(fs::exists(path)) << path;
+    EXPECT_NE(r.err.find("ptzcam-sim: serving VISCA on interface "), std::string::npos) << "PTZCAM_IFACE unset";
 
+    ScratchRoot root;
     const auto quiet = runProcess(PTZCAM_SIM_BINARY, {"-p", "-q", "-q", "-q", "-p", "-p"}, simEnv(root), "exit\n");
     EXPECT_EQ(quiet.status, 0);
-    EXPECT_EQ(quiet.err.find("Platform:"), std::string::npos) << "-q stops at 0, so level 2 is not 4";
+    EXPECT_EQ(quiet.err.find("Platform:"), std::string::npos);
 }
-
-namespace {
-// CPU time (clock ticks) the process's main thread has used.
-long mainThreadTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) utime = std::stol(field);
-        if (i == 15) stime = std::stol(field);
-    }
-    return utime + stime;
-}
-}  // namespace
 
 // As under a service manager: no terminal, standard input at its end from the start.
 TEST(Entry, VirtualCameraAtEndOfInputRunsIdleUntilSigterm) {
@@ -142,18 +140,18 @@ TEST(Entry, VirtualCameraAtEndOfInputRunsIdleUntilSigterm) {
     ChildProcess sim(PTZCAM_SIM_BINARY, {"-X", "-x"}, simEnv(root));
     sim.closeInput();
     ASSERT_TRUE(waitFor([&] { return fs::exists(root.path + "/root/server/config.cfg"); }, 20s, 10ms));
-    // Three quiet seconds in a row: longer than any pause of the start-up, which a sanitizer
-    // build may take long to finish; a main thread spinning at end of input never gives them.
+    // Three quiet seconds in a row: longer than any pause of a (sanitizer build's) start-up; a
+    // main thread spinning at end of input never gives them.
     int quietSeconds = 0;
-    const bool idle = waitFor(
+    EXPECT_TRUE(waitFor(
         [&] {
             const long before = mainThreadTicks(sim.processId());
             std::this_thread::sleep_for(1s);
             quietSeconds = mainThreadTicks(sim.processId()) - before <= 5 ? quietSeconds + 1 : 0;
             return quietSeconds == 3;
         },
-        40s, 0ms);
-    EXPECT_TRUE(idle) << "the main thread spins at end of input";
+        40s, 0ms))
+        << "the main thread spins at end of input";
     ASSERT_EQ(kill(sim.processId(), 0), 0) << "the camera quit at end of input";
 
     const auto sent = std::chrono::steady_clock::now();
@@ -164,48 +162,18 @@ TEST(Entry, VirtualCameraAtEndOfInputRunsIdleUntilSigterm) {
     EXPECT_TRUE(r.out.ends_with("\nSIGTERM\n")) << r.out;
 }
 
-TEST(Entry, HardwareWithoutEitherDeviceSetIsNotReady) {
-    ScratchRoot root;
-    auto env = simEnv(root);
-    env["PTZSIM_UIO_ABSENT"] = "ndi_enc,ndi_dec";
-    const auto r = runProcess(PTZCAM_SIM_BINARY, {}, env, "exit\n");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("Could not initialize hardware\n"), std::string::npos) << r.err;
-
-    env["PTZSIM_UIO_ABSENT"] = "pvw_in";
-    const auto failed = runProcess(PTZCAM_SIM_BINARY, {}, env, "exit\n");
-    EXPECT_EQ(failed.status, 1);
-    EXPECT_EQ(failed.err, "Cannot find uio device pvw_in!\n");
-}
-
-TEST(Entry, VirtualCameraMakesAndRemovesItsOwnRoot) {
-    const auto r = runProcess(PTZCAM_SIM_BINARY, {}, {{"PTZCAM_ROOT", ""}, {"PTZSIM_HTTP", "0"}}, "exit\n");
-    EXPECT_EQ(r.status, 0);
-    const std::string marker = "ptzcam-sim: device root ";
-    const auto at = r.err.find(marker);
-    ASSERT_NE(at, std::string::npos) << r.err;
-    const std::string path = r.err.substr(at + marker.size(), r.err.find('\n', at) - at - marker.size());
-    EXPECT_FALSE(fs::exists(path)) << path;
-    EXPECT_NE(r.err.find("ptzcam-sim: serving VISCA on interface "), std::string::npos) << "PTZCAM_IFACE unset";
-}
-
-TEST(Entry, VirtualCameraServesItsStateAsJson) {
-    ScratchRoot root;
-    const int port = freePort();
-    ChildProcess sim(PTZCAM_SIM_BINARY, {}, {{"PTZCAM_ROOT", root.path}, {"PTZSIM_HTTP", std::to_string(port)}});
-    std::string body;
-    for (int attempt = 0; attempt < 100 && body.empty(); ++attempt) {
-        std::this_thread::sleep_for(50ms);
-        body = httpGet(port, "/state");
+// Termination signals end the virtual camera with the signal's name on standard output and its number as status.
+TEST(Signals, EndTheProcessWithTheSignalNumber) {
+    for (const auto& [sig, line] : {std::pair{SIGINT, "\nSIGINT\n"}, {SIGTERM, "\nSIGTERM\n"}, {SIGHUP, "\nSIGHUP\n"}}) {
+        ScratchRoot root;
+        ChildProcess child(PTZCAM_SIM_BINARY, {"-x", "-X"}, {{"PTZCAM_ROOT", root.path}, {"PTZSIM_HTTP", "0"}});
+        // The configuration file appears once the entry is running, after the signals were blocked.
+        waitFor([&] { return fs::exists(root.path + "/root/server/config.cfg"); }, 20s, 10ms);
+        std::this_thread::sleep_for(200ms);
+        ASSERT_EQ(kill(child.processId(), sig), 0);
+        const ProcessResult r = child.wait(20s);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.status, sig) << r.err;
+        EXPECT_TRUE(r.out.ends_with(line)) << r.out;
     }
-    sim.write("exit\n");
-    const auto r = sim.wait();
-    EXPECT_EQ(r.status, 0);
-    ASSERT_FALSE(body.empty()) << r.err;
-    const auto state = nlohmann::json::parse(body);
-    EXPECT_EQ(state["fpga"]["platform_id"], 128);
-    // The hardware wrote nothing yet, but the key is a count.
-    EXPECT_TRUE(state["fpga"]["registers_written"].is_number_unsigned());
-    EXPECT_EQ(state["fpga"]["interrupts"].size(), 8u);
-    EXPECT_EQ(state["fpga"]["interrupts"]["ndi_dec"]["line"], 5);
 }

@@ -13,18 +13,16 @@ NetnsPair::NetnsPair() {
     const std::string id = std::to_string(getpid());
     camera = "ptzcam" + id;
     controller = "ptzctl" + id;
-    controllerLink = "ptzv" + id;
-    const std::string cameraLink = "ptzw" + id;
+    const std::string controllerLink = "ptzv" + id, cameraLink = "ptzw" + id;
     remove();  // a crashed run with the same pid leaves these behind
     const bool built = ip({"netns", "add", camera}) && ip({"netns", "add", controller}) &&
                        ip({"link", "add", cameraLink, "type", "veth", "peer", "name", controllerLink}) &&
                        ip({"link", "set", cameraLink, "netns", camera}) &&
                        ip({"link", "set", controllerLink, "netns", controller}) &&
                        ip({"-n", camera, "link", "set", cameraLink, "name", "eth0"}) &&
-                       ip({"-n", camera, "link", "set", "eth0", "address", cameraMac}) &&
-                       ip({"-n", camera, "addr", "add", cameraIp + "/" + std::to_string(prefix), "dev", "eth0"}) &&
-                       ip({"-n", controller, "addr", "add", controllerIp + "/" + std::to_string(prefix), "dev",
-                           controllerLink}) &&
+                       ip({"-n", camera, "link", "set", "eth0", "address", "02:50:54:5a:0c:4d"}) &&
+                       ip({"-n", camera, "addr", "add", cameraIp + "/16", "dev", "eth0"}) &&
+                       ip({"-n", controller, "addr", "add", "10.77.9.1/16", "dev", controllerLink}) &&
                        ip({"-n", camera, "link", "set", "eth0", "up"}) && ip({"-n", camera, "link", "set", "lo", "up"}) &&
                        ip({"-n", controller, "link", "set", controllerLink, "up"}) &&
                        ip({"-n", controller, "link", "set", "lo", "up"});

@@ -29,11 +29,7 @@ public:
 
     std::string camera;      // namespace of the camera
     std::string controller;  // namespace of the controller
-    std::string controllerLink;
     std::string cameraIp = "10.77.5.2";
-    std::string controllerIp = "10.77.9.1";
-    int prefix = 16;
-    std::string cameraMac = "02:50:54:5a:0c:4d";
     std::string error;
 
 private:
