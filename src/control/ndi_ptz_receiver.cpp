@@ -17,12 +17,16 @@ void NdiPtzReceiver::start() {
     thread = std::thread([this] { run(); });
 }
 
-void NdiPtzReceiver::stop() {
+void NdiPtzReceiver::requestStop() {
     {
         std::lock_guard lock(mutex);
         stopping = true;
     }
     wake.notify_all();
+}
+
+void NdiPtzReceiver::stop() {
+    requestStop();
     if (thread.joinable()) thread.join();
 }
 

@@ -27,6 +27,8 @@ public:
 
     void start();
     // Returns within one capture time-out.
+    // Asks the thread to end without waiting for it; stop also waits.
+    void requestStop();
     void stop();
 
     // One frame's text to its record in the ring (a malformed frame is dropped with a

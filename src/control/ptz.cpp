@@ -73,7 +73,11 @@ ptz::~ptz() {
     if (platform) platform->publishStatus("ptz", {});
     stop_requested = true;
     // The front-ends use this object: they go before anything they read. The tally relay ends
-    // before the queue, so a tally command it pushed last is still carried out.
+    // before the queue, so a tally command it pushed last is still carried out. All are asked
+    // at once, so their waits (the tally poll's 500 ms, the metadata capture's 200 ms) overlap.
+    if (ndiReceiver) ndiReceiver->requestStop();
+    if (visca) visca->requestStop();
+    if (tallyRelay) tallyRelay->requestStop();
     if (ndiReceiver) ndiReceiver->stop();
     if (visca) visca->stop();
     if (tallyRelay) tallyRelay->stop();

@@ -16,12 +16,16 @@ void TallyRelay::start() {
     if (!thread.joinable()) thread = std::thread([this] { run(); });
 }
 
-void TallyRelay::stop() {
+void TallyRelay::requestStop() {
     {
         std::lock_guard lock(mutex);
         stopRequested = true;
     }
     wake.notify_all();
+}
+
+void TallyRelay::stop() {
+    requestStop();
     if (thread.joinable()) thread.join();
 }
 

@@ -34,6 +34,8 @@ public:
 
     void start();
     // Wakes every wait; in QC mode the camera is sent home before the thread ends.
+    // Asks the thread to end without waiting for it; stop also waits.
+    void requestStop();
     void stop();
 
 private:

@@ -30,8 +30,10 @@ void ViscaSocketThread::start() {
     thread = std::thread([this] { run(); });
 }
 
+void ViscaSocketThread::requestStop() { stopRequested = true; }
+
 void ViscaSocketThread::stop() {
-    stopRequested = true;
+    requestStop();
     if (thread.joinable()) thread.join();
 }
 

@@ -48,6 +48,8 @@ public:
 
     void start();
     // Returns within about one select period; the sockets are closed.
+    // Asks the thread to end without waiting for it; stop also waits.
+    void requestStop();
     void stop();
 
     // True while all four sockets are open.
