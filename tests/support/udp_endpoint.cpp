@@ -48,13 +48,14 @@ std::optional<UdpEndpoint::Bytes> UdpEndpoint::receive(std::chrono::milliseconds
     return buffer;
 }
 
-bool UdpEndpoint::echoOne(std::chrono::milliseconds timeout) const {
+bool UdpEndpoint::echoOne(std::chrono::milliseconds timeout, int copies) const {
     if (!readable(timeout)) return false;
     Bytes buffer(kLargestDatagram);
     sockaddr_in from{};
     socklen_t length = sizeof from;
     const ssize_t n = recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
     if (n <= 0) return false;
-    sendto(fd, buffer.data(), static_cast<size_t>(n), 0, reinterpret_cast<const sockaddr*>(&from), length);
+    for (int i = 0; i < copies; ++i)
+        sendto(fd, buffer.data(), static_cast<size_t>(n), 0, reinterpret_cast<const sockaddr*>(&from), length);
     return true;
 }

@@ -23,7 +23,7 @@ public:
     void sendTo(uint16_t port, const Bytes& datagram, const std::string& ip = "127.0.0.1") const;
     std::optional<Bytes> receive(std::chrono::milliseconds timeout = std::chrono::seconds(2)) const;
     // Sends the next datagram back where it came from; false when none came in time.
-    bool echoOne(std::chrono::milliseconds timeout) const;
+    bool echoOne(std::chrono::milliseconds timeout, int copies = 1) const;
 
 private:
     bool readable(std::chrono::milliseconds timeout) const;
