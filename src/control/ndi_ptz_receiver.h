@@ -26,9 +26,9 @@ public:
     NdiPtzReceiver& operator=(const NdiPtzReceiver&) = delete;
 
     void start();
-    // Returns within one capture time-out.
-    // Asks the thread to end without waiting for it; stop also waits.
+    // Asks the thread to end without waiting for it.
     void requestStop();
+    // Asks and waits: returns within one capture time-out.
     void stop();
 
     // One frame's text to its record in the ring (a malformed frame is dropped with a

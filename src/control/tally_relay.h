@@ -33,9 +33,10 @@ public:
     TallyRelay& operator=(const TallyRelay&) = delete;
 
     void start();
-    // Wakes every wait; in QC mode the camera is sent home before the thread ends.
-    // Asks the thread to end without waiting for it; stop also waits.
+    // Wakes every wait without waiting for the thread; in QC mode the camera is sent home
+    // before the thread ends.
     void requestStop();
+    // Asks and waits for the thread.
     void stop();
 
 private:

@@ -47,9 +47,9 @@ public:
     void setSerialInput(SerialInput input);
 
     void start();
-    // Returns within about one select period; the sockets are closed.
-    // Asks the thread to end without waiting for it; stop also waits.
+    // Asks the thread to end without waiting for it.
     void requestStop();
+    // Asks and waits: returns within about one select period; the sockets are closed.
     void stop();
 
     // True while all four sockets are open.
