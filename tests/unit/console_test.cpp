@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "control/console.h"
@@ -56,11 +57,12 @@ const struct {
     {"ptz stop", {{D::kStop}}, ""}, {"ptz home", {{D::kHome}}, ""}, {"ptz left", {{D::kLeft}}, ""},
     {"ptz right", {{D::kRight}}, ""}, {"ptz up", {{D::kUp}}, ""}, {"ptz down", {{D::kDown}}, ""},
     {"ptz rightup", {{D::kRight}, {D::kUp}}, ""}, {"ptz rightdown", {{D::kRight}, {D::kDown}}, ""},
-    {"ptz leftup", {{D::kLeft}, {D::kUp}}, ""}, {"ptz leftdown", {{D::kLeft}, {D::kDown}}, ""}, {"ptz tilt -300", {{D::kTiltBy, -300, 0}}, ""},
-    {"ptz pan 4000", {{D::kPanBy, 4000, 0}}, ""}, {"ptz swon", {{D::kSwitchesOn}}, ""},
-    {"ptz swoff", {{D::kSwitchesOff}}, ""}, {"ptz 0", {{D::kDegreeCentre}}, ""}, {"ptz 90", {{D::kDegree90}}, ""},
-    {"ptz 150", {{D::kDegree150}}, ""}, {"ptz 350", {{D::kDegree350}}, ""}, {"ptz ramp", {{D::kRampStatus}}, ""},
-    {"ptz pos", {{D::kPositions}}, ""}, {"ptz abs pan 400", {{D::kAbsoluteDegrees, 1, 400}}, "index 3\n"},
+    {"ptz leftup", {{D::kLeft}, {D::kUp}}, ""}, {"ptz leftdown", {{D::kLeft}, {D::kDown}}, ""},
+    {"ptz tilt -300", {{D::kTiltBy, -300, 0}}, ""}, {"ptz pan 4000", {{D::kPanBy, 4000, 0}}, ""},
+    {"ptz swon", {{D::kSwitchesOn}}, ""}, {"ptz swoff", {{D::kSwitchesOff}}, ""}, {"ptz 0", {{D::kDegreeCentre}}, ""},
+    {"ptz 90", {{D::kDegree90}}, ""}, {"ptz 150", {{D::kDegree150}}, ""}, {"ptz 350", {{D::kDegree350}}, ""},
+    {"ptz ramp", {{D::kRampStatus}}, ""}, {"ptz pos", {{D::kPositions}}, ""},
+    {"ptz abs pan 400", {{D::kAbsoluteDegrees, 1, 400}}, "index 3\n"},
     {"ptz abs tilt -7", {{D::kAbsoluteDegrees, 0, -7}}, "index 3\n"}, {"ptz abs pan", {}, "index 2\n"},
     {"ptz abs roll 5", {}, "index 3\n"}, {"ptz rel tilt 12", {{D::kRelativeDegrees, 0, 12}}, ""},
     {"ptz rel pan 99999999999", {{D::kRelativeDegrees, 1, INT32_MAX}}, ""}, {"ptz spin", {}, "unknow_command\n"},
@@ -70,9 +72,8 @@ const struct {
 TEST(Console, EachWordPrintsItsReplyAndRunsItsCommands) {
     for (const auto& c : kWords) {
         const Session r = run(std::string(c.line) + "\n");
-        EXPECT_EQ(r.calls, c.calls) << c.line;
-        EXPECT_EQ(r.out, c.out) << c.line;
-        EXPECT_EQ(r.end, Console::End::endOfInput) << c.line;
+        EXPECT_EQ(std::tie(r.calls, r.out, r.end), std::make_tuple(c.calls, std::string(c.out), Console::End::endOfInput))
+            << c.line;
     }
 }
 
@@ -84,23 +85,18 @@ TEST(Console, ExitStopsTheMotorsAndEndsReading) {
     EXPECT_EQ(run("ptz left").calls, std::vector<Call>{{D::kLeft}}) << "a last line without its newline";
 }
 
+// A line longer than the buffer is read in pieces of at most 199 bytes, each taken as a line.
 TEST(Console, LongBinaryAndCrowdedLinesStayInsideTheLineBuffer) {
-    // A line longer than the buffer is read in pieces of at most 199 bytes, each taken as a line.
     const std::string pad(Console::kLineBytes - 1 - std::string("ptz left").size(), ' ');
-    const Session split = run("ptz left" + pad + "ptz right\n");
-    EXPECT_EQ(split.calls, (std::vector<Call>{{D::kLeft}, {D::kRight}}));
-
-    for (const size_t length : {size_t{199}, size_t{200}, size_t{201}, size_t{10000}}) {
-        const Session r = run(std::string(length, 'x') + "\n");
-        const size_t pieces = (length + Console::kLineBytes - 2) / (Console::kLineBytes - 1);
+    EXPECT_EQ(run("ptz left" + pad + "ptz right\n").calls, (std::vector<Call>{{D::kLeft}, {D::kRight}}));
+    for (const auto& [length, pieces] : {std::pair{199, 1}, {200, 2}, {398, 2}, {399, 3}}) {
         std::string expected;
-        for (size_t i = 0; i < pieces; ++i) expected += "unknow_command\n";
-        EXPECT_EQ(r.out, expected) << length;
+        for (int i = 0; i < pieces; ++i) expected += "unknow_command\n";
+        EXPECT_EQ(run(std::string(size_t(length), 'x') + "\n").out, expected) << length;
     }
-    std::string binary;
+    std::string binary, tokens = "ptz";
     for (int i = 0; i < 1024; ++i) binary += static_cast<char>(i * 37);
     EXPECT_TRUE(run(binary + "\n").calls.empty());
-    std::string tokens = "ptz";
     for (int i = 0; i < 90; ++i) tokens += " up";
     EXPECT_EQ(run(tokens + "\n").calls, std::vector<Call>{{D::kUp}}) << "words past the fourth are ignored";
 }
