@@ -1,12 +1,13 @@
-// The VISCA command decoder over its forms: lengths, terminators, ranges, the records it queues.
+// The VISCA command decoder over its forms: lengths, terminators, ranges, the records it queues,
+// and the pan/tilt positions with their homing gate and limit margin.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "control/visca_decoder.h"
-#include "control/visca_inquiry_kind.h"
 #include "support/fake_visca_target.h"
 #include "support/hex_bytes.h"
 #include "support/log_capture.h"
@@ -21,6 +22,7 @@ struct Q {
 
 constexpr int OK = ViscaDecoder::kExecuted;
 constexpr int NO = ViscaDecoder::kRejected;
+constexpr int SE = ViscaDecoder::kSyntaxError;
 const std::optional<Q> kNothing;  // nothing at all goes into the ring
 const Q kIgnored{0};              // the no-op record the queue consumes without effect
 
@@ -40,6 +42,13 @@ const struct {
     {"01 06 01 19 10 01 03", NO, kNothing}, {"01 06 01 10 19 01 03", NO, kNothing},
     {"01 06 01 01 01 04 04", NO, kIgnored}, {"01 06 09 0A 0B 01 03", OK, Q{VISCA_PTZ_FREE_LEFT, 10, 11}},
     {"01 06 09 0A 0B 03 03", OK, Q{VISCA_PTZ_FREE_STOP}}, {"01 06 09 19 0B 03 03", NO, kNothing},
+    // Positions (absolute 02, relative 03, free 09); with unset limits every destination is outside.
+    {"01 06 02 18 01 00 00 00 00 00 00 00 00", SE, Q{VISCA_PTZ_POSITION, 24, 1}},
+    {"01 06 03 01 18 00 00 00 00 00 00 00 00", SE, Q{VISCA_PTZ_POSITION, 1, 24}},
+    {"01 06 09 03 04 00 00 00 00 00 00 00 00", SE, Q{VISCA_PTZ_FREE_POSITION, 3, 4}},
+    {"01 06 02 00 00 00 00 00 01 00 00 00 01", OK, Q{VISCA_PTZ_STOP}},
+    {"01 06 09 00 00 00 00 00 01 00 00 00 01", OK, Q{VISCA_PTZ_FREE_STOP}},
+    {"01 06 02 19 01 00 00 00 00 00 00 00 00", NO, kNothing}, {"01 06 09 01 19 00 00 00 00 00 00 00 00", NO, kNothing},
     {"01 06 04", OK, Q{VISCA_PTZ_HOME}}, {"01 06 05", OK, Q{VISCA_PTZ_RESET}},
     {"01 06 06 02", OK, Q{VISCA_PTZ_MENU}}, {"01 06 06 10", OK, Q{VISCA_PTZ_MENU_TOGGLE}},
     {"01 06 06 05", NO, kIgnored}, {"01 06 31 07", OK, Q{VISCA_PTZ_RAMP_CURVE, 7}}, {"01 06 31 08", NO, kNothing},
@@ -83,18 +92,29 @@ const struct {
     {"11 04 47 37 0F 0F 0F 0F", OK, Q{VISCA_PTZ_ZOOM_RELATIVE_POS, -1, 7}},
     {"11 04 47 38 00 00 00 01", NO, kNothing}, {"11 04 47 40 00 00 00 01", NO, kIgnored}, {"01 05 00", NO, kIgnored},
     {"21 06 04", NO, kIgnored}, {"01 06", NO, kIgnored},
+    // A zoom restart that finds neither servo nor adapter (the camera scenario finds the adapter).
+    {"11 06 05", NO, kIgnored},
 };
 
 void expectQueued(FakeViscaTarget& target, const std::optional<Q>& expected) {
     const auto commands = target.commands();
     ASSERT_EQ(commands.size(), expected ? 1u : 0u);
-    if (!expected) return;
-    EXPECT_EQ(commands[0].code, expected->code);
-    EXPECT_FLOAT_EQ(commands[0].arg1, expected->arg1);
-    EXPECT_FLOAT_EQ(commands[0].arg2, expected->arg2);
+    if (expected) {
+        EXPECT_EQ(std::tie(commands[0].code, commands[0].arg1, commands[0].arg2),
+                  std::tie(expected->code, expected->arg1, expected->arg2));
+    }
 }
 
 Bytes command(const std::string& body) { return hexBytes("81 " + body + " FF"); }
+
+// An absolute position command: pan and tilt as four signed nibbles each.
+Bytes position(uint8_t speed, int16_t pan, int16_t tilt) {
+    Bytes p{0x81, 0x01, 0x06, 0x02, speed, speed};
+    for (const auto bits : {uint16_t(pan), uint16_t(tilt)})
+        for (int shift = 12; shift >= 0; shift -= 4) p.push_back(static_cast<uint8_t>(bits >> shift & 0xF));
+    p.push_back(0xFF);
+    return p;
+}
 }  // namespace
 
 // Each form decodes the same from the network (81, source 1) and the bridge (82, source 2); another
@@ -103,24 +123,17 @@ TEST(DecoderForms, DecodeAndQueueOnlyWhenWhole) {
     for (const auto& form : kForms) {
         SCOPED_TRACE(form.body);
         const Bytes good = command(form.body);
-        for (const auto& [address, source] : {std::pair{0x81, 1}, std::pair{0x82, 2}}) {
+        const auto at = [&](int address) { Bytes p = good; p[0] = static_cast<uint8_t>(address); return p; };
+        for (const auto& [address, source] : {std::pair{0x81, 1}, {0x82, 2}}) {
             FakeViscaTarget target;
-            Bytes payload = good;
-            payload[0] = static_cast<uint8_t>(address);
-            EXPECT_EQ(ViscaDecoder(target).decode(payload, source), form.result);
+            EXPECT_EQ(ViscaDecoder(target).decode(at(address), source), form.result);
             expectQueued(target, form.queued);
         }
         FakeViscaTarget target;
         ViscaDecoder decoder(target);
-        for (const int address : {0x80, 0x82, 0x88, 0x01}) {
-            Bytes payload = good;
-            payload[0] = static_cast<uint8_t>(address);
-            EXPECT_EQ(decoder.decode(payload, 1), NO);
-        }
-        EXPECT_EQ(decoder.decode(good, 0), NO);
-        EXPECT_EQ(decoder.decode(good, 8), NO);
+        for (const int address : {0x80, 0x82, 0x88, 0x01}) EXPECT_EQ(decoder.decode(at(address), 1), NO) << address;
+        EXPECT_EQ(std::make_pair(decoder.decode(good, 0), decoder.decode(good, 8)), std::make_pair(NO, NO));
         EXPECT_TRUE(target.commands().empty());
-
         Bytes longer = good, shorter = good, unterminated = good;
         longer.insert(longer.end() - 1, 0x00);
         shorter.erase(shorter.end() - 2);
@@ -133,70 +146,43 @@ TEST(DecoderForms, DecodeAndQueueOnlyWhenWhole) {
     }
 }
 
-TEST(ViscaDecoder, RecallUsesThePresetSpeedOrTheFastestWhenUnset) {
+TEST(ViscaDecoder, PresetSpeedsAreSetRecalledAndDefaultToTheFastest) {
     FakeViscaTarget target;
+    ViscaDecoder decoder(target);
     target.preset_speeds = {0, 10, 24, 25, 0xFF, 0, 0, 0, 0, 0};
-    ViscaDecoder decoder(target);
-    const std::pair<int, float> recalls[] = {{0, 24}, {1, 10}, {2, 24}, {3, 24}, {4, 24}};
-    for (const auto& [preset, speed] : recalls) {
+    for (const auto& [preset, speed] : {std::pair{0, 24.f}, {1, 10.f}, {2, 24.f}, {3, 24.f}, {4, 24.f}}) {
         EXPECT_EQ(decoder.decode(command("01 04 3F 02 0" + std::to_string(preset)), 1), OK);
-        const PtzCommand recall = target.commands().back();
-        EXPECT_EQ(recall.code, VISCA_PTZ_MEMORY_RECALL);
-        EXPECT_FLOAT_EQ(recall.arg1, preset);
-        EXPECT_FLOAT_EQ(recall.arg2, speed) << "preset " << preset;
+        const PtzCommand r = target.commands().back();
+        EXPECT_EQ(std::tie(r.code, r.arg1, r.arg2), std::make_tuple(VISCA_PTZ_MEMORY_RECALL, float(preset), speed));
     }
-}
-
-TEST(ViscaDecoder, PresetSpeedsAreSetOneAtATimeOrAllTogether) {
-    FakeViscaTarget target;
-    ViscaDecoder decoder(target);
-    EXPECT_EQ(decoder.decode(command("01 7E 01 0B 03 10"), 1), OK);
-    EXPECT_EQ(target.preset_speeds[3], 0x10);
-    EXPECT_EQ(target.preset_speeds[2], 0);
+    EXPECT_EQ(decoder.decode(command("01 7E 01 0B 09 18"), 1), OK);
+    EXPECT_EQ(target.preset_speeds[9], 0x18);
+    EXPECT_EQ(target.preset_speeds[5], 0);
     EXPECT_EQ(decoder.decode(command("11 04 08 55"), 1), OK);
     for (const uint8_t speed : target.preset_speeds) EXPECT_EQ(speed, 0x18);
-    EXPECT_EQ(decoder.decode(command("01 7E 01 0B 03 19"), 1), NO);
-    EXPECT_EQ(target.preset_speeds[3], 0x18);
 }
 
-TEST(ViscaDecoder, ZoomRestartTriesTheServoThenTheAdapter) {
-    struct Case {
-        int servo, adapter, result, detections;
-        int32_t code;
-    };
-    for (const Case c : {Case{1, 0, OK, 0, VISCA_PTZ_ZOOM_RESTART}, Case{0, 1, OK, 1, VISCA_PTZ_ZOOM_RESTART},
-                         Case{0, 0, NO, 1, 0}}) {
-        FakeViscaTarget target;
-        target.zoom_restart_result = c.servo;
-        target.multiport_result = c.adapter;
-        EXPECT_EQ(ViscaDecoder(target).decode(command("11 06 05"), 1), c.result);
-        EXPECT_EQ(target.restarts, 1);
-        EXPECT_EQ(target.detections, c.detections);
-        ASSERT_EQ(target.commands().size(), 1u);
-        EXPECT_EQ(target.commands()[0].code, c.code);
+// Limits placed so that positions +-100 (pan) and +-50 (tilt) land exactly on the margin; the end-
+// to-end suite checks the targets (from the centre, or from the head for relative ones).
+TEST(ViscaPosition, RefusedUntilHomedAndOutsideTheMarginAnsweredAsSyntaxErrorsThatStillMove) {
+    constexpr int32_t m = ViscaDecoder::kPositionMargin, t = 1000;  // t: the tilt centre
+    FakeViscaTarget target;
+    target.limits = {0, t, -m - 100 * 256, m + 100 * 256, t + m + 50 * 256, t - m - 50 * 256};
+    ViscaDecoder decoder(target);
+    const struct {
+        int state;
+        int16_t pan, tilt;
+        int result;
+    } cases[] = {{0, 1, 1, SE},   {2, 1, 1, SE},    {1, 100, 50, OK}, {1, -100, -50, OK}, {1, 101, 0, SE},
+                 {1, -101, 0, SE}, {1, 0, 51, SE},  {1, 0, -51, SE},  {1, -32768, 32767, SE}};
+    for (const auto& c : cases) {
+        target.limit_state = c.state;
+        EXPECT_EQ(decoder.decode(position(1, c.pan, c.tilt), 1), c.result) << c.state << ":" << c.pan << "," << c.tilt;
     }
-}
-
-// Each known kind is decoded and answered in the inquiry tests; these near misses are no kind at all.
-TEST(ViscaDecoder, InquiryNearMissesHaveNoKindAndQueueNothing) {
-    FakeViscaTarget target;
-    ViscaDecoder decoder(target);
-    EXPECT_EQ(decoder.decode(hexBytes("82 09 04 00 FF"), 2), INQUIRY_CAM_PowerInq_Web);
-    for (const char* payload : {"81 09 06 12 00 FF", "81 09 04 50 FF", "81 19 06 12 FF", "81 09 FF"})
-        EXPECT_EQ(decoder.decode(hexBytes(payload), 1), 0) << payload;
-    EXPECT_TRUE(target.commands().empty());
-}
-
-TEST(ViscaDecoder, ZoomServoFormsLogWhatTheyRead) {
-    FakeViscaTarget target;
-    ViscaDecoder decoder(target);
+    EXPECT_EQ(target.commands().size(), std::size(cases) - 2) << "refused before homing, still moved outside";
     LogCapture log(5);
-    for (const char* body : {"11 04 07 43", "11 04 47 10 00 00 06 04", "11 04 47 25 00 01 00 00",
-                             "11 04 47 32 0F 0F 0F 0E"})
-        decoder.decode(command(body), 1);
-    EXPECT_EQ(log.text(),
-              "VISCA_PTZ_ZOOM_DIRECTION 3\n"
-              "VISCA_PTZ_ZOOM_TORQUE 100\n"
-              "VISCA_PTZ_ZOOM_ABSOLUTE_POS 256, SPEED 5\n"
-              "VISCA_PTZ_ZOOM_RELATIVE_POS -2, SPEED 2\n");
+    decoder.decode(position(5, -1, 51), 1);
+    EXPECT_EQ(log.text(), "ABS : PAN(FFFFFF00, -1) / TILT(3300, 51)\nGo to ABSOLUTE PAN  Pos -256\n"
+                          "Go to ABSOLUTE TILT Pos 14056\nPTZ_LIMIT_OFFSET 8533\nup_limit    22077\t13544\n"
+                          "down_limit  -20077\t-11544\nright_limit 33877\t25344\nleft_limit  -33877\t-25344\n");
 }

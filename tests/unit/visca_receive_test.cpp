@@ -1,187 +1,257 @@
-// What each datagram on the VISCA and bridge ports is answered with, byte for byte.
+// VISCA datagrams and their answers byte for byte, inquiry answers, the socket thread's serial input,
+// the discovery reply's edges. The end-to-end suites run the real sockets: header-only, reply (so on
+// one host it never answers its own) and malformed datagrams, the bridge, discovery, the position.
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
 #include <vector>
 
+#include "control/discovery_reply.h"
+#include "control/signal_codes.h"
 #include "control/visca_framing.h"
+#include "control/visca_inquiries.h"
 #include "control/visca_inquiry_kind.h"
 #include "control/visca_receiver.h"
+#include "control/visca_socket_thread.h"
 #include "support/fake_visca_target.h"
+#include "support/free_port.h"
 #include "support/hex_bytes.h"
 #include "support/log_capture.h"
+#include "support/root_only.h"
+#include "support/wait_for.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 using Bytes = std::vector<uint8_t>;
+using Sent = std::vector<Bytes>;
 
 struct Sink {
-    std::vector<Bytes> sent;
-    ViscaReceiver::Send send() {
-        return [this](std::span<const uint8_t> d) { sent.emplace_back(d.begin(), d.end()); };
-    }
+    Sent sent;
+    ViscaReceiver::Send send() { return [this](std::span<const uint8_t> d) { sent.emplace_back(d.begin(), d.end()); }; }
 };
 
-Bytes datagram(uint16_t type, uint32_t sequence, const Bytes& payload) { return visca::frame(type, sequence, payload); }
+Bytes datagram(uint16_t type, uint32_t seq, const char* hex) { return visca::frame(type, seq, hexBytes(hex)); }
+Bytes command(uint32_t sequence, const char* payload) { return datagram(visca::kTypeCommand, sequence, payload); }
+Bytes controlReply(uint32_t seq) { const auto r = visca::controlReply(seq); return Bytes(r.begin(), r.end()); }
 
-const Bytes kLeftAtZero{0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x01, 0x03, 0xFF};
-const Bytes kAck = hexBytes("01 11 00 03 00 00 00 2A 90 41 FF");
-const Bytes kCompletion = hexBytes("01 11 00 03 00 00 00 2A 90 51 FF");
-const Bytes kSyntaxError = hexBytes("01 11 00 04 00 00 00 2A 90 60 02 FF");
+struct FakeInquirySource : InquirySource {
+    HeadLimits headLimits() override { return {}; }
+    int32_t actualPosition(int) override { return 0; }
+    bool zoomUnknown() override { return unknownZoom; }
+    ZoomReading readZoom() override { return zoom; }
+    ZoomSettings zoomSettings() override { return settings; }
+    int cameraPowerGet() override { return power; }
+    CameraWords cameraWords() override { return words; }
+    SignalCodes querySignalCodes() override { return ++signalQueries, codes; }
 
-Bytes controlReply(uint32_t sequence) {
-    const auto reply = visca::controlReply(sequence);
-    return Bytes(reply.begin(), reply.end());
-}
+    bool unknownZoom = false;
+    ZoomReading zoom{};
+    ZoomSettings settings{};
+    int power = 2, signalQueries = 0;
+    CameraWords words{};
+    SignalCodes codes{};
+};
 
-class Receive : public ::testing::Test {
+// The answer payload (after the 8-byte header) to an inquiry payload from the network or the bridge.
+class Inquiry : public ::testing::Test {
 protected:
-    std::vector<Bytes> network(const Bytes& d) {
+    Bytes ask(const Bytes& payload) {
+        receiver.viscaParser().setInquiryAnswer([this](int kind, int) { return inquiries.answer(kind); });
         Sink sink;
-        receiver.fromNetwork(d, sink.send());
-        return sink.sent;
+        const Bytes datagram = visca::frame(visca::kTypeInquiry, 7, payload);
+        testing::internal::CaptureStdout();
+        if (payload[0] == 0x81) receiver.fromNetwork(datagram, sink.send());
+        else receiver.fromBridge(datagram, sink.send(), sink.send());
+        testing::internal::GetCapturedStdout();
+        return sink.sent.size() == 1 ? Bytes(sink.sent[0].begin() + visca::kHeaderBytes, sink.sent[0].end()) : Bytes{};
     }
+    Bytes ask(const char* payload) { return ask(hexBytes(payload)); }
+
     FakeViscaTarget target;
+    FakeInquirySource state;
+    ViscaInquiries inquiries{state};
     ViscaReceiver receiver{target};
 };
+
+const Bytes kError = hexBytes("90 60 02 FF");
 }  // namespace
 
-// A command is acknowledged, then completed or answered with a syntax error; the sequence is echoed.
-TEST_F(Receive, CommandsGetAckThenCompletionOrSyntaxError) {
-    const struct {
-        Bytes payload;
-        int limitState;
-        const char* printed;
-        std::vector<Bytes> replies;
-        int32_t queued;  // -1: nothing
-    } cases[] = {
-        {kLeftAtZero, 1, "", {kAck, kCompletion}, VISCA_PTZ_STOP},
-        {hexBytes("81 01 06 01 19 10 01 03 FF"), 1, "VISCA parser flag unknown\n", {kAck, kSyntaxError}, -1},
-        // An absolute position before the limits are homed.
-        {hexBytes("81 01 06 02 05 05 00 00 00 01 00 00 00 01 FF"), -1, "VISCA parser Error Syntax\n",
-         {kAck, kSyntaxError}, -1},
-        {hexBytes("81 05 FF"), 1, "Packet Process UNKNOWN\n", {kSyntaxError}, -1},
+TEST_F(Inquiry, StateWordsAnswerTheirKinds) {
+    state.words = {.focus_mode = 1, .exposure_mode = 1, .wb_mode = 0x103, .tally_on = 1, .pan_reverse = 1,
+                   .tilt_reverse = 0, .max_speed_up = 1.3f};
+    state.power = 3;
+    const std::pair<const char*, const char*> cases[] = {
+        {"81 09 04 00 FF", "90 50 02 FF"}, {"82 09 04 00 FF", "A0 50 03 FF"},
+        {"81 09 00 02 FF", "90 50 0E 0E 11 20 00 01 01 FF"}, {"81 09 7E 01 0A FF", "90 50 02 FF"},
+        {"81 09 7E 01 06 FF", "90 50 01 FF"}, {"81 09 7E 01 09 FF", "90 50 00 FF"}, {"81 09 06 31 FF", "90 50 03 FF"},
+        {"81 09 04 35 FF", "90 50 03 FF"}, {"81 09 04 38 FF", "90 50 03 FF"}, {"81 09 04 39 FF", "90 50 00 FF"},
+        {"81 19 04 50 FF", "90 50 02 00 03 02 03 03 03 00 00 03 FF"},
+        {"81 09 7E 7E 01 FF", "90 50 00 00 00 00 03 00 00 00 00 00 00 00 00 FF"},
     };
-    for (const auto& c : cases) {
-        FakeViscaTarget head;
-        head.limit_state = c.limitState;
-        ViscaReceiver headReceiver(head);
-        Sink sink;
-        testing::internal::CaptureStdout();
-        headReceiver.fromNetwork(datagram(visca::kTypeCommand, 0x2A, c.payload), sink.send());
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
-        EXPECT_EQ(sink.sent, c.replies) << c.printed;
-        ASSERT_EQ(head.commands().size(), c.queued < 0 ? 0u : 1u) << c.printed;
-        if (c.queued >= 0) {
-            EXPECT_EQ(head.commands()[0].code, c.queued);
+    LogCapture log(5);
+    for (const auto& [inquiry, answer] : cases) EXPECT_EQ(ask(inquiry), hexBytes(answer)) << inquiry;
+    // The bridge's variant logs the same name as the network's.
+    EXPECT_NE(log.text().find("INQUIRY_CAM_PowerInq\nWeb Comm : "), std::string::npos);
+    EXPECT_NE(log.text().find("INQUIRY_CAM_PowerInq\nINQUIRY_CAM_VersionInq\n"), std::string::npos);
+}
+
+TEST_F(Inquiry, ZoomIsScaledToTheCalibratedRangeAndUnknownWhileUncalibrated) {
+    state.zoom = {.raw = 1500, .min = 1000, .max = 3000, .width = 2000};
+    EXPECT_EQ(ask("81 09 04 47 FF"), hexBytes("90 50 01 00 00 00 FF"));  // 4096
+    state.words.focus_mode = 1;
+    EXPECT_EQ(ask("81 09 7E 7E 00 FF"), hexBytes("90 50 01 00 00 00 00 00 00 00 00 00 00 03 00 FF"));
+    state.zoom = {.raw = 3000, .min = 1000, .max = 3000, .width = 2000};
+    EXPECT_EQ(ask("81 09 04 47 FF"), hexBytes("90 50 04 00 00 00 FF"));  // 16384
+    state.zoom = {.raw = 65535, .min = 0, .max = 0, .width = 0};  // no servo, never calibrated
+    EXPECT_EQ(ask("81 09 04 47 FF"), hexBytes("90 50 0F 0F 0F 0F FF"));
+    state.unknownZoom = true;
+    EXPECT_EQ(ask("81 09 04 47 FF"), kError);
+}
+
+TEST_F(Inquiry, BlockBecCarriesTheZoomSettingsAndFlags) {
+    state.settings = {.width = 3976, .torque_limit = 450, .servo_flags = 1, .multiport_mode = 1, .reverse = 1};
+    state.words.tilt_reverse = 1;
+    // Width 3976 - 100 = 0x0F24, torque 450 = 0x01C2, flags 1 | 1 x 4, reverse 1 | 0x10.
+    EXPECT_EQ(ask("81 29 04 50 FF"), hexBytes("90 50 00 0F 02 04 00 01 0C 02 05 11 10 00 00 00 00 00 00 00 00 FF"));
+    state.settings = {};
+    state.words = {.pan_reverse = 1};
+    EXPECT_EQ(ask("81 29 04 50 FF"), hexBytes("90 50 00 00 00 00 00 00 00 00 00 20 10 00 00 00 00 00 00 00 00 FF"));
+}
+
+// Too short or too long: the error; cut before its FF: the control reply (01 after the header).
+TEST_F(Inquiry, EveryWrongLengthOrEndIsAnsweredWithTheErrorOnly) {
+    for (const char* text : {"81 09 06 12 FF", "81 09 7E 01 0A FF", "81 29 04 50 FF", "81 09 7E 7E 00 FF"}) {
+        const Bytes form = hexBytes(text);
+        for (size_t length = 2; length <= form.size() + 2; ++length) {
+            Bytes wrong(form.begin(), form.begin() + static_cast<long>(std::min(length, form.size())));
+            wrong.resize(length, 0xFF);
+            if (wrong != form) {
+                EXPECT_EQ(ask(wrong), wrong.back() == 0xFF ? kError : Bytes{0x01}) << length;
+            }
         }
     }
+    // Near misses of a kind: the block inquiry under another category, the position under another.
+    for (const char* miss : {"81 09 04 50 FF", "81 19 06 12 FF", "81 09 06 12 00 FF"})
+        EXPECT_EQ(ask(miss), kError) << miss;
+    EXPECT_EQ(state.signalQueries, 0);
 }
 
-TEST_F(Receive, InquiriesGetTheErrorReplyUntilAnAnswerIsProvided) {
-    const Bytes position = datagram(visca::kTypeInquiry, 0x2A, {0x81, 0x09, 0x06, 0x12, 0xFF});
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(network(position), (std::vector<Bytes>{kSyntaxError}));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "VISCA INQUIRY parser flag unknown\n");
-
-    receiver.viscaParser().setInquiryAnswer([](int kind, int source) {
-        return kind == INQUIRY_CAM_VersionInq && source == 1 ? visca::Bytes{0x50, 0x0E, 0xFF} : visca::Bytes{};
-    });
-    const Bytes version = datagram(visca::kTypeInquiry, 0x2A, {0x81, 0x09, 0x00, 0x02, 0xFF});
-    EXPECT_EQ(network(version),
-              (std::vector<Bytes>{{0x01, 0x11, 0x00, 0x04, 0x00, 0x00, 0x00, 0x2A, 0x90, 0x50, 0x0E, 0xFF}}));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(network(position), (std::vector<Bytes>{kSyntaxError}));
-    testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(target.commands().empty());
-}
-
-TEST_F(Receive, ControlCommandsAndMalformedDatagramsGetControlReplies) {
-    EXPECT_EQ(network(datagram(visca::kTypeControlCommand, 0x1234, {0x01})), (std::vector<Bytes>{controlReply(0)}));
+TEST_F(Inquiry, SignalInquiriesRefreshTheCodesAndLogThem) {
+    state.codes = {0x21, 16};
     LogCapture log(5);
-    Bytes unterminated = datagram(visca::kTypeCommand, 7, kLeftAtZero);
-    unterminated.back() = 0xFE;
-    EXPECT_EQ(network(unterminated), (std::vector<Bytes>{controlReply(7)}));
-    EXPECT_EQ(network(datagram(visca::kTypeCommand, 8, {0x82, 0x01, 0x06, 0x04, 0xFF})),
-              (std::vector<Bytes>{controlReply(8)}));
-    EXPECT_EQ(log.text(), "ctrl_fd sequency Err\nctrl_fd sequency Err\n");
-    EXPECT_TRUE(target.commands().empty());
+    EXPECT_EQ(ask("81 09 06 23 FF"), hexBytes("90 50 21 FF"));
+    EXPECT_EQ(ask("81 09 06 24 FF"), hexBytes("90 50 10 FF"));
+    EXPECT_EQ(state.signalQueries, 2);
+    EXPECT_NE(log.text().find("hdmi vidState 21, audState 10\nINQUIRY_AudioSystemSETInq\n"), std::string::npos);
+    for (const auto& [rate, code] : {std::pair{32000, 2}, {44100, 4}, {48000, 6}, {96000, 16}, {0, 0}, {88200, 0}})
+        EXPECT_EQ(audioSystemCode(rate), code) << rate;
+    // The camera scenario runs every input format; a frame height marked interlaced is none.
+    EXPECT_EQ(videoSystemCode(1920, 1080, 1, 60), 0x36);
+}
+
+// A command is acknowledged, then completed or answered with a syntax error, the sequence echoed;
+// an inquiry without an answer installed gets the error; a control command or one for another
+// address gets the control reply.
+TEST(Receive, NetworkDatagramsGetTheirRepliesAndPrintWhatFailed) {
+    const Bytes ack = hexBytes("01 11 00 03 00 00 00 2A 90 41 FF");
+    const Bytes error = hexBytes("01 11 00 04 00 00 00 2A 90 60 02 FF");
+    const struct {
+        Bytes datagram;
+        int limitState;
+        const char* printed;
+        Sent replies;
+        int32_t queued;  // -1: nothing
+    } cases[] = {
+        {command(0x2A, "81 01 06 01 00 00 01 03 FF"), 1, "", {ack, hexBytes("01 11 00 03 00 00 00 2A 90 51 FF")},
+         VISCA_PTZ_STOP},
+        {command(0x2A, "81 01 06 01 19 10 01 03 FF"), 1, "VISCA parser flag unknown\n", {ack, error}, -1},
+        // An absolute position before the limits are homed.
+        {command(0x2A, "81 01 06 02 05 05 00 00 00 01 00 00 00 01 FF"), -1, "VISCA parser Error Syntax\n",
+         {ack, error}, -1},
+        {command(0x2A, "81 05 FF"), 1, "Packet Process UNKNOWN\n", {error}, -1},
+        {datagram(visca::kTypeInquiry, 0x2A, "81 09 00 02 FF"), 1, "VISCA INQUIRY parser flag unknown\n", {error}, -1},
+        {datagram(visca::kTypeControlCommand, 0x1234, "01"), 1, "", {controlReply(0)}, -1},
+        {command(7, "81 01 06 04 FE"), 1, "", {controlReply(7)}, -1},
+        {command(8, "82 01 06 04 FF"), 1, "", {controlReply(8)}, -1},
+    };
+    for (const auto& c : cases) {
+        FakeViscaTarget target;
+        target.limit_state = c.limitState;
+        Sink sink;
+        testing::internal::CaptureStdout();
+        ViscaReceiver(target).fromNetwork(c.datagram, sink.send());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+        EXPECT_EQ(sink.sent, c.replies) << c.printed;
+        ASSERT_EQ(target.commands().size(), c.queued < 0 ? 0u : 1u) << c.printed;
+        if (c.queued >= 0) { EXPECT_EQ(target.commands()[0].code, c.queued); }
+    }
+    FakeViscaTarget target;
+    LogCapture log(5);
+    ViscaReceiver(target).fromNetwork(command(8, "82 01 06 04 FF"), Sink().send());
+    EXPECT_EQ(log.text(), "ctrl_fd sequency Err\n");
 }
 
 // Its answers never return to the bridge port, so the bridge serves reply types like any other; it
 // answers with its own prefix, sends control replies to the sender and drops what is not its own.
-TEST_F(Receive, BridgeAnswersWithItsPrefixAndDropsWhatIsNotItsOwn) {
+TEST(Receive, BridgeAnswersWithItsPrefixAndDropsWhatIsNotItsOwn) {
+    FakeViscaTarget target;
+    ViscaReceiver receiver(target);
     Sink bridge, control;
     LogCapture log(5);
-    receiver.fromBridge(datagram(visca::kTypeCommand, 1, hexBytes("82 01 06 04 FF")), bridge.send(), control.send());
-    EXPECT_EQ(bridge.sent, (std::vector<Bytes>{hexBytes("01 11 00 03 00 00 00 01 A0 41 FF"),
-                                               hexBytes("01 11 00 03 00 00 00 01 A0 51 FF")}));
-    EXPECT_TRUE(control.sent.empty());
+    receiver.fromBridge(command(1, "82 01 06 04 FF"), bridge.send(), control.send());
+    EXPECT_EQ(bridge.sent,
+              (Sent{hexBytes("01 11 00 03 00 00 00 01 A0 41 FF"), hexBytes("01 11 00 03 00 00 00 01 A0 51 FF")}));
     EXPECT_EQ(log.text(), "Web Comm : 0x01 0x00 0x00 0x05 0x00 0x00 0x00 0x01 0x82 0x01 0x06 0x04 0xff \n");
-    receiver.fromBridge(datagram(visca::kTypeReply, 9, hexBytes("82 01 06 04 FF")), bridge.send(), control.send());
+    receiver.fromBridge(datagram(visca::kTypeReply, 9, "82 01 06 04 FF"), bridge.send(), control.send());
     EXPECT_EQ(bridge.sent.size(), 4u);
-    ASSERT_EQ(target.commands().size(), 2u);
-    bridge.sent.clear();
+    EXPECT_EQ(target.commands().size(), 2u);
     receiver.fromBridge(controlReply(5), bridge.send(), control.send());
-    receiver.fromBridge(datagram(visca::kTypeControlCommand, 77, {0x01}), bridge.send(), control.send());
-    EXPECT_EQ(control.sent, (std::vector<Bytes>{controlReply(0), controlReply(0)}));
-    control.sent.clear();
-    for (const Bytes& dropped : {datagram(visca::kTypeCommand, 1, hexBytes("81 01 06 04 FF")),
-                                 datagram(0x0300, 1, hexBytes("82 01 06 04 FF")),
-                                 datagram(visca::kTypeCommand, 1, hexBytes("82 01 06 04 FE")), Bytes(8, 0x01)}) {
+    receiver.fromBridge(datagram(visca::kTypeControlCommand, 77, "01"), bridge.send(), control.send());
+    EXPECT_EQ(control.sent, (Sent{controlReply(0), controlReply(0)}));
+    for (const Bytes& dropped : {command(1, "81 01 06 04 FF"), datagram(0x0300, 1, "82 01 06 04 FF"),
+                                 command(1, "82 01 06 04 FE"), Bytes(8, 0x01)})
         receiver.fromBridge(dropped, bridge.send(), control.send());
-    }
-    EXPECT_TRUE(bridge.sent.empty());
-    EXPECT_TRUE(control.sent.empty());
+    EXPECT_EQ(bridge.sent.size() + control.sent.size(), 6u);
 }
 
-TEST(ViscaParser, PayloadWithoutAnAddressIsDroppedWithAMessage) {
+// The serial input is watched only while in use, also once reopened above every socket (the select
+// bound must follow it); stopping is bounded by the select period.
+TEST(SocketThreadAsRoot, ServesTheSerialInputWhenItIsInUseAndStopsPromptly) {
+    SKIP_UNLESS_ROOT("the thread binds to device lo");
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    std::atomic<int> served{0}, serial{pipeFds[0]};
+    std::atomic<bool> inUse{false};
     FakeViscaTarget target;
-    ViscaParser parser(target);
-    Sink sink;
-    testing::internal::CaptureStdout();
-    parser.parse(datagram(visca::kTypeCommand, 1, {0x7F, 0x01, 0x06, 0x04, 0xFF}), 1, sink.send());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "#2 Packet Process UNKNOWN\n");
-    EXPECT_TRUE(sink.sent.empty());
+    ViscaSocketThread thread(target, NetInfo{}, {freePort(), freePort(), freePort(), freePort(), freePort()}, "lo");
+    thread.setSerialInput({[&] { return inUse.load() ? serial.load() : -1; },
+                           [&] { char byte; served += read(serial.load(), &byte, 1) == 1; }});
+    thread.start();
+    ASSERT_EQ(write(pipeFds[1], "ab", 2), 2);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(served.load(), 0) << "not in use";
+    inUse = true;
+    EXPECT_TRUE(waitFor([&] { return served.load() == 2; }));
+    ASSERT_EQ(dup2(pipeFds[0], 900), 900);  // the adapter probed again
+    serial = 900;
+    ASSERT_EQ(write(pipeFds[1], "c", 1), 1);
+    EXPECT_TRUE(waitFor([&] { return served.load() == 3; }));
+    const auto before = std::chrono::steady_clock::now();
+    thread.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    for (const int fd : {900, pipeFds[0], pipeFds[1]}) close(fd);
 }
 
-// Every length and payload type: an exact answer or none, never a crash.
-TEST_F(Receive, SweepOfLengthsAndPayloadTypesKeepsTheRules) {
-    testing::internal::CaptureStdout();
-    auto check = [&](const Bytes& d) {
-        const auto replies = network(d);
-        const uint16_t type = d.size() >= 2 ? static_cast<uint16_t>(d[0] << 8 | d[1]) : 0;
-        if (d.size() < 9 || type == visca::kTypeReply || type == visca::kTypeControlReply) {
-            EXPECT_TRUE(replies.empty()) << d.size();
-        } else if (d[0] == 0x02) {
-            EXPECT_EQ(replies, (std::vector<Bytes>{controlReply(0)}));
-        } else if (d[0] == 0x01 && (d[1] == 0x00 || d[1] == 0x10) && d[8] == 0x81 && d.back() == 0xFF) {
-            ASSERT_FALSE(replies.empty());
-            ASSERT_LE(replies.size(), 2u);
-            for (const auto& r : replies) {
-                EXPECT_EQ(std::make_tuple(r[0], r[1], r[8], r.back()), std::make_tuple(0x01, 0x11, 0x90, 0xFF));
-                EXPECT_TRUE(std::equal(r.begin() + 4, r.begin() + 8, d.begin() + 4));
-            }
-        } else {
-            EXPECT_EQ(replies, (std::vector<Bytes>{controlReply(visca::sequenceNumber(d))}));
-        }
-    };
-    for (size_t length = 0; length <= visca::kMaxDatagram; ++length) {
-        for (const uint8_t fill : {0x00, 0x81, 0xFF}) {
-            Bytes d(length, fill);
-            if (length >= 9) {
-                d[0] = 0x01;
-                d[1] = length % 2 ? 0x00 : 0x10;
-                d[8] = 0x81;
-            }
-            check(d);
-        }
-    }
-    for (int first = 0; first < 256; ++first) {
-        for (int second = 0; second < 256; ++second) {
-            Bytes d = datagram(static_cast<uint16_t>(first << 8 | second), 0x11223344, kLeftAtZero);
-            check(d);
-        }
-    }
-    testing::internal::GetCapturedStdout();
-    for (const auto& command : target.commands()) EXPECT_TRUE(command.code == 0 || command.code == VISCA_PTZ_STOP);
+// Byte 0 is not read: 12 bytes is the shortest enquiry that gets the info reply; the name is cut to 8.
+TEST(Discovery, ShortestEnquiryGetsTheInfoReplyWithTheNameCut) {
+    const std::string enquiry = "xENQ:network";
+    const Bytes reply = discoveryReply(NetInfo{}, Bytes(enquiry.begin(), enquiry.end()), "camerahost12");
+    const std::string text(reply.begin(), reply.end());
+    EXPECT_EQ(text.rfind("\x02MAC:", 0), 0u);
+    EXPECT_NE(text.find("\xFFNAME:cameraho\xFFWRITE:on\xFF\x03"), std::string::npos) << text;
+    EXPECT_EQ(discoveryReply(NetInfo{}, Bytes(enquiry.begin(), enquiry.end() - 1), "c")[1], 'N');
 }
