@@ -1,5 +1,4 @@
-// The NDI sender's edges: capabilities without an address, a failed creation, the held frames.
-// The sender scenario checks the announcement, the names, the descriptors and the order of the life cycle.
+// The NDI sender's edges; the sender scenario checks the announcement, names, descriptors and life cycle.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,17 +21,16 @@ struct RecordingNdi : platform::NdiLibrary, platform::Platform {
     std::vector<ndi::video_frame_v2> videos;
     std::function<void()> onSendDestroy;
     std::shared_ptr<RecordingNdi> self{this, [](RecordingNdi*) {}};  // the sender's share of this stack object
-    ndi::send_instance handle() { return reinterpret_cast<ndi::send_instance>(this); }
 
     bool NDIlib_initialize() override { return calls.push_back("initialize"), true; }
     void NDIlib_destroy() override { calls.push_back("destroy"); }
     ndi::send_instance NDIlib_send_create_v2(const ndi::send_create* c, const char*) override {
         calls.push_back("create");
         groups = c->p_groups;
-        return createOk ? handle() : nullptr;
+        return createOk ? reinterpret_cast<ndi::send_instance>(this) : nullptr;
     }
     void NDIlib_send_destroy(ndi::send_instance i) override {
-        calls.push_back(i == handle() ? "send_destroy" : "send_destroy?");
+        calls.push_back(i == reinterpret_cast<ndi::send_instance>(this) ? "send_destroy" : "send_destroy?");
         if (onSendDestroy) onSendDestroy();
     }
     void NDIlib_send_add_connection_metadata(ndi::send_instance, const ndi::metadata_frame*) override { calls.push_back("metadata"); }
@@ -51,8 +49,7 @@ struct RecordingNdi : platform::NdiLibrary, platform::Platform {
 
 std::shared_ptr<compressed_video_frame> frame(int field, uint32_t bytes) {
     auto f = std::make_shared<compressed_video_frame>();
-    f->field = field;
-    if (bytes > 0) f->data = std::make_unique<uint8_t[]>(bytes), f->size = bytes;
+    f->field = field, f->size = bytes, f->data = bytes > 0 ? std::make_unique<uint8_t[]>(bytes) : nullptr;
     return f;
 }
 }  // namespace

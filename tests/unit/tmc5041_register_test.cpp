@@ -1,5 +1,4 @@
-// The SPI and TMC5041 register layer against a recording spidev: refusals, request codes, access table, traces.
-// The stepper scenarios run the datagrams, clock mode and chip-select through the simulated chip.
+// The SPI register layer's refusals, failures and traces; the stepper scenarios run its datagrams on the chip model.
 #include <gtest/gtest.h>
 
 #include <linux/spi/spidev.h>
@@ -14,32 +13,25 @@
 #include "support/log_capture.h"
 
 namespace {
-struct Call {
-    unsigned long request;
-    std::vector<uint8_t> tx;
-};
-
-// Records every ioctl. A message's second reply echoes the first datagram's data with status 0x08, as a
-// write's confirmation, unless `reply` (status and data) is set.
+// Records every ioctl. A message's second reply echoes the first datagram's data with status 0x08, as the
+// chip confirms a write.
 struct Recorder : platform::Platform, platform::DeviceFile {
-    std::vector<Call> calls;
-    std::vector<uint8_t> reply;
+    std::vector<std::pair<unsigned long, std::vector<uint8_t>>> calls;  // request, bytes sent
     int failWith = 0;
 
     int ioctl(unsigned long request, void* argument) override {
-        Call call{request, {}};
+        std::pair<unsigned long, std::vector<uint8_t>> call{request, {}};
         const size_t n = _IOC_NR(request) == 0 ? _IOC_SIZE(request) / sizeof(spi_ioc_transfer) : 0;
         auto* t = static_cast<spi_ioc_transfer*>(argument);
         for (size_t i = 0; i < n; ++i) {
             auto* tx = reinterpret_cast<const uint8_t*>(t[i].tx_buf);
-            call.tx.insert(call.tx.end(), tx, tx + t[i].len);
+            call.second.insert(call.second.end(), tx, tx + t[i].len);
         }
         calls.push_back(call);
         if (failWith) return errno = failWith, -1;
         auto* rx = n > 0 ? reinterpret_cast<uint8_t*>(t[0].rx_buf) : nullptr;
-        if (rx && reply.empty()) rx[5] = 0x08, std::memcpy(rx + 6, call.tx.data() + 1, 4);
-        if (rx && !reply.empty()) std::memcpy(rx + 5, reply.data(), 5);
-        return static_cast<int>(call.tx.size());
+        if (rx) rx[5] = 0x08, std::memcpy(rx + 6, call.second.data() + 1, 4);
+        return static_cast<int>(call.second.size());
     }
     std::unique_ptr<platform::UioDevice> findUio(const std::string&) override { return nullptr; }
     std::unique_ptr<platform::DeviceFile> openDevice(const std::string& path) override {
@@ -92,7 +84,7 @@ TEST(Spi, OpenFailuresAndLengthsThatAreNotWholeDatagramsAreRefusedWithTheirMessa
     // The largest message that still fits the request code goes out whole; the code carries the descriptor size.
     EXPECT_TRUE(f.chip.transfer(buffer, buffer, 2555));
     ASSERT_EQ(f.rec.calls.size(), 1u);
-    EXPECT_EQ(f.rec.calls[0].request, SPI_IOC_MESSAGE(511));
+    EXPECT_EQ(f.rec.calls[0].first, SPI_IOC_MESSAGE(511));
     EXPECT_EQ(spiMessageRequest(512), SPI_IOC_MESSAGE(512));  // the size field wraps to 0 here
     EXPECT_EQ(_IOC_SIZE(spiMessageRequest(512)), 0u);
 }

@@ -1,5 +1,4 @@
-// The pure tables of the video and audio paths: memory areas, capture modes, buffer rings, rate bands, input
-// format identification and the compressor's slots. The scenarios run the nominal values; these are the edges.
+// The edges of the video and audio paths' pure tables; the scenarios run their nominal values.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -18,9 +17,7 @@
 
 TEST(Device, ReservedSplitKeepsTheLast64KiBForAudioAndOnlyTheCycloneSetsBit31) {
     device d;
-    EXPECT_EQ(std::make_tuple(d.get_area(0), d.get_area(1), d.get_area(3), d.get_area(4), d.get_area(-1)),
-              std::make_tuple(address_range{0, 0x7ff0000}, address_range{0, 0}, address_range{0x7ff0000, 0x10000},
-                              address_range{}, address_range{}));
+    EXPECT_EQ(std::make_tuple(d.get_area(1), d.get_area(4), d.get_area(-1)), std::make_tuple(address_range{0, 0}, address_range{}, address_range{}));
     d.set_reserved({0x20000000, 0x1000000});
     EXPECT_EQ(std::make_tuple(d.get_area(0), d.get_area(3)), std::make_tuple(address_range{0, 0xff0000}, address_range{0xff0000, 0x10000}));
     d.set_reserved({0x20000000, 0x8000});  // too small to split: never an area past its end
@@ -28,8 +25,7 @@ TEST(Device, ReservedSplitKeepsTheLast64KiBForAudioAndOnlyTheCycloneSetsBit31) {
     d.set_raw({0, 0x4000000});  // no video region: the fallback window
     EXPECT_EQ(d.get_raw(), (address_range{0, 0x20000000}));
     const device_cyclone cyclone;
-    EXPECT_EQ(std::make_tuple(d.to_bus(0x7fffffffu), static_cast<const device&>(cyclone).to_bus(0x7fffffffu)),
-              std::make_tuple(0x7fffffffu, 0xffffffffu));
+    EXPECT_EQ(std::make_pair(d.to_bus(0x7fffffffu), static_cast<const device&>(cyclone).to_bus(0x7fffffffu)), std::make_pair(0x7fffffffu, 0xffffffffu));
 }
 
 // Format, width, height, full only; then full width, height, stride, preview width, height, stride, modes, enabled.
@@ -55,9 +51,8 @@ TEST(CaptureFormat, ModeAndPreviewTableEdges) {
               std::make_tuple(false, true, true));
 }
 
-// Whole MiB; one that would pass the end goes back to the base, one that exactly fills the rest stays, one
-// that can never fit (or is empty) is refused; a window at the top of the address space never wraps to 0.
-// An audio buffer ending exactly at the end of its area is not wrapped.
+// Whole MiB; one that would pass the end goes back to the base, one that exactly fills the rest stays, one that can
+// never fit (or is empty) is refused; a window at the top never wraps to 0; nor does audio ending at the end.
 TEST(BufferRing, RoundsToMegabytesWrapsAndRefusesWhatCanNeverFit) {
     const std::tuple<uint32_t, uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> cases[] = {
         {0x10000000, 0x3000000, {{3840 * 2160 * 2, 0x10000000}, {1, 0x11000000}, {0x100000, 0x11100000},
