@@ -68,7 +68,6 @@ protected:
     }
     void TearDown() override { fs::remove_all(root); }
     std::string logSince(size_t mark) { return log.text().substr(mark); }
-
     LogCapture log{5};
     std::string root, path;
 };

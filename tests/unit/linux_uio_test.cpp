@@ -72,7 +72,6 @@ protected:
         auto uio = findLinuxUio(name);
         return uio != nullptr && uio->open() == 0 ? std::move(uio) : nullptr;
     }
-
     fs::path root_;
 };
 

@@ -21,7 +21,6 @@ struct RecordingNdi : platform::NdiLibrary, platform::Platform {
     std::vector<ndi::video_frame_v2> videos;
     std::function<void()> onSendDestroy;
     std::shared_ptr<RecordingNdi> self{this, [](RecordingNdi*) {}};  // the sender's share of this stack object
-
     bool NDIlib_initialize() override { return calls.push_back("initialize"), true; }
     void NDIlib_destroy() override { calls.push_back("destroy"); }
     ndi::send_instance NDIlib_send_create_v2(const ndi::send_create* c, const char*) override {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <numeric>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -33,9 +34,7 @@ struct ScriptedServo : SMS_STS {
 Bytes status(uint8_t id, uint8_t error, const Bytes& data = {}) {
     Bytes p = {0xFF, 0xFF, id, static_cast<uint8_t>(data.size() + 2), error};
     for (uint8_t b : data) p.push_back(b);
-    unsigned sum = 0;
-    for (size_t i = 2; i < p.size(); ++i) sum += p[i];
-    p.push_back(static_cast<uint8_t>(~sum));
+    p.push_back(static_cast<uint8_t>(~std::accumulate(p.begin() + 2, p.end(), 0u)));
     return p;
 }
 }  // namespace

@@ -18,7 +18,6 @@ namespace {
 struct Recorder : platform::Platform, platform::DeviceFile {
     std::vector<std::pair<unsigned long, std::vector<uint8_t>>> calls;  // request, bytes sent
     int failWith = 0;
-
     int ioctl(unsigned long request, void* argument) override {
         std::pair<unsigned long, std::vector<uint8_t>> call{request, {}};
         const size_t n = _IOC_NR(request) == 0 ? _IOC_SIZE(request) / sizeof(spi_ioc_transfer) : 0;
