@@ -233,6 +233,5 @@ TEST(CompressSenders, ShutdownWithFullSendQueuesCompletesAndDrainsThem) {
     // The stop token went in behind the waiting frames without pushing any out.
     EXPECT_EQ(rig.sentTimecodes(ndi::fourcc_SHQ2), (std::vector<int64_t>{1, 2, 3, 4}));
     EXPECT_EQ(rig.sentTimecodes(ndi::fourcc_shq2), (std::vector<int64_t>{11, 12, 13, 14}));
-    const std::string text = log.text();
-    EXPECT_EQ(marks(text, '#') + marks(text, '$'), 0u);
+    EXPECT_EQ(marks(log.text(), '#') + marks(log.text(), '$'), 0u);
 }
