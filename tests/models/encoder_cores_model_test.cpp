@@ -1,5 +1,4 @@
-// The encoder cores driven at register level: slices as a bus-word core writes them decode back
-// to the source picture with the table of the job's slot, for every core count.
+// Encoder cores at register level: bus-word slices decode to the source with their slot's table.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -65,7 +64,6 @@ public:
         const uint32_t values[] = {kSource, areaOf(core, count), kWidth, kHeight, kStride};
         for (uint32_t r = 4; r <= 8; ++r) write(core, r, values[r - 4]);
     }
-
     // Runs one picture with q's table in `slot` on every core; true when the interrupt came.
     bool encode(int count, int q, int slot) {
         const auto table = tableFor(q);

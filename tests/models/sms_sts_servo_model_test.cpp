@@ -1,5 +1,4 @@
-// The bus servo model against the servo's protocol and memory map: packets and test vectors,
-// the load at the end stop, and the centre calibration's offset encoding.
+// The bus servo model against its protocol: test vectors, answer rules, end-stop load, centre offset.
 #include <gtest/gtest.h>
 
 #include <chrono>
