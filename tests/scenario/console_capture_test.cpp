@@ -8,6 +8,7 @@
 #include "control/console.h"
 #include "media/audio_capture.h"
 #include "media/audio_compress.h"
+#include "sim/media/input_format.h"
 #include "support/pipeline_rig.h"
 #include "support/quiet_settings.h"
 #include "support/wait_for.h"
@@ -29,14 +30,11 @@ std::string reply(std::shared_ptr<video_capture> video, std::shared_ptr<audio_ca
 }  // namespace
 
 TEST(ConsoleOnCaptures, VideoInShowsTheFramePictureAndAudioInTheMeasuredRate) {
-    const struct { const char* input; const char* line; } cases[] = {
-        {"1080i59.94", "video_in 1920x1080i59.94\n"}, {"720p50", "video_in 1280x720p50.00\n"}};
-    for (const auto& c : cases) {
-        PipelineRig rig(quietSettings(c.input), {});
-        ASSERT_TRUE(waitFor([&] { return rig.grabber->get_signal().valid != 0; }, 5s)) << c.input;
-        EXPECT_EQ(reply(rig.grabber, nullptr, "video_in\n"), c.line);
+    PipelineRig rig(quietSettings("1080i59.94"), {});
+    for (const auto& [input, line] : {std::pair{"1080i59.94", "video_in 1920x1080i59.94\n"}, {"720p50", "video_in 1280x720p50.00\n"}}) {
+        rig.camera.input().set(*sim::InputFormat::parse(input));
+        EXPECT_TRUE(waitFor([&, line = line] { return reply(rig.grabber, nullptr, "video_in\n") == line; }, 5s)) << line;
     }
-    PipelineRig rig(quietSettings("none"), {PipelineRig::Sender::standIn, false});
     auto audio = std::make_shared<audio_capture>(rig.hw, std::make_shared<audio_compress>(rig.hw, rig.sender),
                                                  rig.camera.platform());
     EXPECT_EQ(reply(nullptr, audio, "audio_in\n"), "audio_in 48000Hz Stereo\n");

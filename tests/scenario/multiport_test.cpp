@@ -5,9 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <random>
-#include <string>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -31,114 +29,102 @@ sim::SimSettings adapterSettings(bool adapter) {
     return s;
 }
 
-class Adapter : public ::testing::Test {
-protected:
-    explicit Adapter(bool fitted = true) : camera(adapterSettings(fitted)) {}
+struct Adapter {
     bool probe() {
         testing::internal::CaptureStdout();
         const bool found = port.probe();
         printed = testing::internal::GetCapturedStdout();
         return found;
     }
-    std::vector<std::string> frames() { return camera.multiPort()->frames(); }
     bool received(const std::string& frame) {
         return waitFor([&] {
-            const auto f = frames();
+            const auto f = camera.multiPort()->frames();
             return std::find(f.begin(), f.end(), frame) != f.end();
         });
     }
-
-    sim::VirtualCamera camera;
+    sim::VirtualCamera camera{adapterSettings(true)};
     MultiPort port;
     std::string printed;
 };
-
-class NoAdapter : public Adapter {
-protected:
-    NoAdapter() : Adapter(false) {}
-    int master() { return camera.root().ttyS1().master(); }
-    // Reads the camera's ping off the line and answers it with `answer`.
-    void answerPing(const std::string& answer) {
-        responder = std::thread([this, answer] {
-            std::string got;
-            char chunk[64];
-            while (got.find('*') == std::string::npos) {
-                pollfd in{master(), POLLIN, 0};
-                if (poll(&in, 1, 1000) <= 0) return;
-                const ssize_t n = ::read(master(), chunk, sizeof chunk);
-                if (n > 0) got.append(chunk, static_cast<size_t>(n));
-            }
-            ASSERT_EQ(got, "#tulmo*");
-            ASSERT_EQ(::write(master(), answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
-        });
-    }
-    void TearDown() override {
-        if (responder.joinable()) responder.join();
-    }
-    std::thread responder;
-};
 }  // namespace
 
-TEST_F(Adapter, ProbeFindsTheAdapterAtItsSpeedAndReadsWaitForIt) {
-    EXPECT_TRUE(probe());
-    EXPECT_NE(printed.find("...Ok.\nMultiPort Mode Enable (LANC Disable).\n"), std::string::npos);
-    EXPECT_EQ(camera.root().ttyS1().baud(), MultiPort::kProbeBaud);
-    EXPECT_TRUE(received("#tulmo*"));
-    // Reads wait for what the adapter sends.
+TEST(MultiPortProbe, FindsTheAdapterAtItsSpeedAndAnswersCountByTheirFirstSevenCharacters) {
+    Adapter a;
+    EXPECT_TRUE(a.probe());
+    EXPECT_NE(a.printed.find("...Ok.\nMultiPort Mode Enable (LANC Disable).\n"), std::string::npos);
+    EXPECT_EQ(a.camera.root().ttyS1().baud(), MultiPort::kProbeBaud);
+    EXPECT_TRUE(a.received("#tulmo*"));
     uint8_t buf[16];
-    ASSERT_EQ(port.readTimed(buf, 5), 5);  // its detection frame follows the ping's answer
+    ASSERT_EQ(a.port.readTimed(buf, 5), 5);  // its detection frame follows the ping's answer
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "%000*");
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(port.readOnce(buf, sizeof buf), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(port.read_timeout_ms));
-}
+    EXPECT_EQ(a.port.readOnce(buf, sizeof buf), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(a.port.read_timeout_ms));
 
-TEST_F(NoAdapter, AnswersCountByTheirFirstSevenCharacters) {
+    // Without the adapter the test answers the ping on the line.
+    sim::VirtualCamera camera(adapterSettings(false));
+    EXPECT_EQ(camera.api().state()["multiport"]["present"], false);
+    const int master = camera.root().ttyS1().master();
     const struct { const char* answer; bool found; } cases[] = {
         {"$tulmo*%000*", true}, {"$tulmo", false}, {"#tulmo*", false}, {"", false}};
     for (const auto& c : cases) {
-        answerPing(c.answer);
-        EXPECT_EQ(probe(), c.found) << c.answer;
+        std::thread responder([&] {
+            std::string got;
+            char chunk[64];
+            for (pollfd in{master, POLLIN, 0}; got.find('*') == std::string::npos && poll(&in, 1, 1000) > 0;) {
+                const ssize_t n = ::read(master, chunk, sizeof chunk);
+                if (n > 0) got.append(chunk, static_cast<size_t>(n));
+            }
+            EXPECT_EQ(got, "#tulmo*");
+            EXPECT_EQ(::write(master, c.answer, strlen(c.answer)), static_cast<ssize_t>(strlen(c.answer)));
+        });
+        MultiPort port;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(port.probe(), c.found) << c.answer;
+        EXPECT_NE(testing::internal::GetCapturedStdout().find(c.found ? "...Ok." : "...Failed."), std::string::npos);
         responder.join();
-        EXPECT_NE(printed.find(c.found ? "...Ok." : "...Failed."), std::string::npos) << c.answer;
     }
+    // Open knows no 230400 but setBaud does.
+    MultiPort port;
+    ASSERT_EQ(port.open(230400, MultiPort::kPort), 1);
+    EXPECT_EQ(camera.root().ttyS1().baud(), 115200);
+    EXPECT_EQ(port.setBaud(230400), 1);
+    EXPECT_EQ(port.open(0, nullptr), 0);
+    EXPECT_EQ(port.descriptor(), -1);
+    EXPECT_EQ(port.setBaud(9600), -1);
 }
 
-TEST_F(Adapter, KeyFramesOfTheCameraOperations) {
-    ASSERT_TRUE(probe());
-    auto hw = std::make_shared<hardware>(camera.platform());
+TEST(MultiPortKeys, KeyFramesOfTheCameraOperations) {
+    Adapter a;
+    ASSERT_TRUE(a.probe());
+    auto hw = std::make_shared<hardware>(a.camera.platform());
     std::atomic<int8_t> mode{1};
     std::atomic<uint8_t> flags{0};
-    CameraModule module(hw, mode, flags, port);
+    CameraModule module(hw, mode, flags, a.port);
+    std::atomic<int32_t> power{1};
     const struct { std::function<void()> call; std::vector<std::string> sent; } cases[] = {
         {[&] { module.lancZoomDrive(-3, 1, 0); }, {"#7530*"}}, {[&] { module.lancZoomDrive(-2, 1, 0); }, {"#7520*"}},
         {[&] { module.lancZoomDrive(5, 1, 0); }, {"#7450*"}}, {[&] { module.lancZoomDrive(0, 1, 0); }, {"#7590*"}},
         {[&] { module.cameraRecordKey(); }, {"#7100*", "#7110*"}},
         {[&] { module.cameraKeyB4(); }, {"#7000*", "#7010*"}}, {[&] { module.cameraRecord(); }, {"#7300*", "#7310*"}},
         {[&] { module.focusMode(0); }, {"#7200*", "#7210*"}},
-        {[&] {
-             std::atomic<int32_t> power{1};
-             module.cameraPowerSet(power);
-             EXPECT_EQ(power.load(), 0);
-         },
-         {"#7P00*", "#7P10*"}},
+        {[&] { module.cameraPowerSet(power); }, {"#7P00*", "#7P10*"}},
     };
     for (const auto& c : cases) {
         c.call();
-        ASSERT_TRUE(received(c.sent.back())) << c.sent.back();
-        const auto f = frames();
-        const std::vector<std::string> tail(f.end() - static_cast<long>(c.sent.size()), f.end());
-        EXPECT_EQ(tail, c.sent);
+        ASSERT_TRUE(a.received(c.sent.back())) << c.sent.back();
+        const auto f = a.camera.multiPort()->frames();
+        EXPECT_EQ(std::vector<std::string>(f.end() - static_cast<long>(c.sent.size()), f.end()), c.sent);
     }
-    EXPECT_EQ(camera.cameraModule().view().lanc, 0u);  // nothing went over LANC
-    const auto state = camera.api().state()["multiport"];
-    EXPECT_EQ(state["present"], true);
-    EXPECT_EQ(state["keys"].back(), "#7P10*");
+    EXPECT_EQ(power.load(), 0);
+    EXPECT_EQ(a.camera.cameraModule().view().lanc, 0u);  // nothing went over LANC
+    EXPECT_EQ(a.camera.api().state()["multiport"]["keys"].back(), "#7P10*");
 }
 
-TEST_F(Adapter, QueriesAreAnsweredStatusFramesLoggedAndAHangUpClosesThePort) {
-    ASSERT_TRUE(probe());
-    MultiPortInput input(port);
+TEST(MultiPortInput, QueriesAnsweredStatusLoggedFloodsServedInBoundedTimeAndAHangUpClosesThePort) {
+    Adapter a;
+    ASSERT_TRUE(a.probe());
+    MultiPortInput input(a.port);
     LogCapture log(5);
     const struct { std::string in; std::string logged; } cases[] = {
         {"%712", "MultiPort:: Reply\n"}, {"$74300*", "MultiPort:: Zoom Tele 3\n"},
@@ -147,29 +133,17 @@ TEST_F(Adapter, QueriesAreAnsweredStatusFramesLoggedAndAHangUpClosesThePort) {
         {"$74900*", ""}, {"$7430", ""},
     };
     for (const auto& c : cases) {
-        const std::string before = log.text();
+        const size_t before = log.text().size();
         input.handle({reinterpret_cast<const uint8_t*>(c.in.data()), c.in.size()});
-        EXPECT_EQ(log.text().substr(before.size()), c.logged) << c.in;
+        EXPECT_EQ(log.text().substr(before), c.logged) << c.in;
     }
-    EXPECT_TRUE(received("&71200*"));
-    // A hang-up is logged once and closes the port.
-    LogCapture lost(2);
-    camera.multiPort()->hangUp();
-    input.serve();
-    input.serve();
-    EXPECT_EQ(lost.text(), "MultiPort:: adapter lost\n");
-    EXPECT_EQ(port.descriptor(), -1);
-    EXPECT_EQ(port.sendKey('5', '9'), 1);  // keys to a lost adapter go nowhere
-}
+    EXPECT_TRUE(a.received("&71200*"));
 
-TEST_F(Adapter, FloodsOfRandomBytesAreServedInBoundedTime) {
-    ASSERT_TRUE(probe());
-    MultiPortInput input(port);
     std::mt19937 random(7);
     std::string flood(20000, '\0');
     for (char& c : flood) c = "%$&#7*0159"[random() % 10];
-    const int master = camera.root().ttyS1().master();
-    camera.multiPort()->shutdown();  // the test is the adapter now
+    const int master = a.camera.root().ttyS1().master();
+    a.camera.multiPort()->shutdown();  // the test is the adapter now
     const auto start = std::chrono::steady_clock::now();
     size_t written = 0;
     while (written < flood.size() && std::chrono::steady_clock::now() - start < 10s) {
@@ -180,15 +154,14 @@ TEST_F(Adapter, FloodsOfRandomBytesAreServedInBoundedTime) {
         testing::internal::GetCapturedStdout();
     }
     EXPECT_EQ(written, flood.size());
-    EXPECT_GE(port.descriptor(), 0);
-}
+    ASSERT_GE(a.port.descriptor(), 0);
 
-TEST_F(NoAdapter, OpenKnowsNo230400ButSetBaudDoes) {
-    EXPECT_EQ(camera.api().state()["multiport"]["present"], false);
-    ASSERT_EQ(port.open(230400, MultiPort::kPort), 1);
-    EXPECT_EQ(camera.root().ttyS1().baud(), 115200);
-    EXPECT_EQ(port.setBaud(230400), 1);
-    EXPECT_EQ(port.open(0, nullptr), 0);
-    EXPECT_EQ(port.descriptor(), -1);
-    EXPECT_EQ(port.setBaud(9600), -1);
+    // A hang-up is logged once and closes the port.
+    LogCapture lost(2);
+    a.camera.multiPort()->hangUp();
+    input.serve();
+    input.serve();
+    EXPECT_EQ(lost.text(), "MultiPort:: adapter lost\n");
+    EXPECT_EQ(a.port.descriptor(), -1);
+    EXPECT_EQ(a.port.sendKey('5', '9'), 1);  // keys to a lost adapter go nowhere
 }
