@@ -1,4 +1,4 @@
-// The PTZ service on the virtual camera: start-up settings; presets with the EEPROM layout, save,
+// The PTZ service on the virtual camera: presets with the EEPROM layout, save,
 // clear, recall with the speeds split by travel, refusals, presets kept across a restart; the zoom
 // settings, home and the servo's fault route; the codes the end-to-end suites do not send, what the
 // service publishes, and a bounded shutdown.
@@ -45,11 +45,7 @@ protected:
         unsetenv("PTZCAM_IFACE");
         std::filesystem::remove_all(root);
     }
-    void start(bool servo = true, int httpPort = 0, const std::string& config = "") {
-        if (!config.empty()) {
-            std::filesystem::create_directories(root + "/root/server");
-            std::ofstream(root + "/root/server/config.cfg") << config;
-        }
+    void start(bool servo = true, int httpPort = 0) {
         sim::SimSettings settings = quietSettings("none");
         settings.motionSpeed = kTestHeadSpeed;
         settings.servo.present = servo;
@@ -99,25 +95,6 @@ TEST(PresetSpeeds, RecallAndZoomSpeedIndices) {
     // index / 3 - 1; indices 1 and 2 would give -1: the slowest entry instead.
     const int zoom[25] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6, 6, 7};
     for (int i = 1; i <= 24; ++i) EXPECT_EQ(PtzPresets::zoomSpeedIndex(i), zoom[i]) << i;
-}
-
-TEST_F(Presets, StartUpSettingsSelectDegreeModeVersionAndSpeedUp) {
-    const struct { const char* config; uint32_t degreeCode; const char* version; float speedUp; bool panReverse; } cases[] = {
-        {"PtzLimitDegree=200\n", 4, "2.4.6_150(M)", 1.0f, false},
-        {"PtzLimitDegree=150\nPAN_REVERSE=true\n", 4, "2.4.6_150-Reverse", 1.0f, true},
-        {"PtzLimitDegree=0\nPtzMaxSpeedUp=2.0\n", 1, "2.4.6_0(M)", 1.6f, false},
-        {"PtzLimitDegree=350\nTILT_REVERSE=TRUE\n", 0, "2.4.6_350(M)", 1.0f, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.config);
-        start(false, 0, c.config);
-        EXPECT_EQ(camera->fpga().peek(1026), c.degreeCode);
-        EXPECT_EQ(service->networkInfo().version_string, c.version);
-        EXPECT_FLOAT_EQ(service->motion().max_speed_up.load(), c.speedUp);
-        EXPECT_EQ(service->motion().pan_reverse.load(), c.panReverse ? 1 : 0);
-        EXPECT_EQ(service->motion().tilt_reverse.load(), 0);
-        stop();
-    }
 }
 
 TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKeptBesideTheZoomSettings) {
