@@ -47,23 +47,18 @@ std::vector<uint32_t> valuesOf(const Writes& writes, uint8_t reg) {
 }
 bool homed(StepperRig& rig) { return rig.begin() && waitFor([&] { return rig.stepper->limit_state == 1; }, 40s); }
 
-// A file for the commands' output; `take` gives what was written since the last take.
+// A memory stream for the commands' output; `take` gives what was written since the last take.
 struct Output {
-    ~Output() { std::filesystem::remove(path); }
-    std::string all() {
-        std::fflush(file.get());
-        std::ifstream in(path);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    ~Output() { std::fclose(file), std::free(buffer); }
     std::string take() {
-        const std::string text = all(), fresh = text.substr(std::min(taken, text.size()));
-        taken = text.size();
-        return fresh;
+        std::fflush(file);
+        std::string text(buffer + taken, size - taken);
+        taken = size;
+        return text;
     }
-    inline static int made = 0;
-    std::string path = std::filesystem::temp_directory_path() / ("stepper-head-" + std::to_string(getpid()) + "-" + std::to_string(++made));
-    std::unique_ptr<FILE, int (*)(FILE*)> file{std::fopen(path.c_str(), "w"), &std::fclose};
-    size_t taken = 0;
+    char* buffer = nullptr;
+    size_t size = 0, taken = 0;
+    FILE* file = open_memstream(&buffer, &size);
 };
 
 struct HomingCase {
@@ -245,7 +240,7 @@ TEST_F(HomedHead, EngineeringCommandsPrintAndMove) {
     StepperRig& rig = *HomedHead::rig;
     Stepper& s = *rig.stepper;
     Output output;
-    DebugCommand debug(s, rig.hw, output.file.get());
+    DebugCommand debug(s, rig.hw, output.file);
     auto target = [&](int motor) { return static_cast<int32_t>(rig.model().peek(reg(motor, XTARGET))); };
     auto actual = [&](int motor) { return static_cast<int32_t>(rig.model().peek(reg(motor, XACTUAL))); };
     auto swMode = [&](int motor) { return rig.model().peek(reg(motor, SW_MODE)); };
@@ -367,14 +362,14 @@ TEST(StepperStart, FixedLimitsWithoutTheSwitchSearchAndAStopScalesDecelerationTo
     s.rotate(0, -20000);
     rig.model().writes();
     Output signalled;
-    SignalWatcher::respond(SIGTERM, signalled.file.get());
-    EXPECT_EQ(signalled.all(), "\nSIGTERM\n");
+    SignalWatcher::respond(SIGTERM, signalled.file);
+    EXPECT_EQ(signalled.take(), "\nSIGTERM\n");
     const auto w = rig.model().writes();
     EXPECT_LT(firstWrite(w, 0x40, 1), firstWrite(w, 0x20, 1));
     EXPECT_LT(firstWrite(w, 0x20, 1), w.size());
     s.close();
     rig.model().writes();
-    SignalWatcher::respond(SIGINT, signalled.file.get());
+    SignalWatcher::respond(SIGINT, signalled.file);
     EXPECT_TRUE(rig.model().writes().empty());
 }
 
