@@ -1,10 +1,16 @@
 // The PTZ service and the camera module on a head without a zoom servo: queue codes reach the
-// camera model over LANC, the camera-state words follow, and the video system code follows the input.
+// camera model over LANC, the camera-state words follow, and the video system code follows the
+// input; the console's input words read the captures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
+#include "control/console.h"
 #include "control/ptz.h"
+#include "media/audio_capture.h"
+#include "media/audio_compress.h"
 #include "motion/stepper.h"
 #include "sim/media/input_format.h"
 #include "support/log_capture.h"
@@ -16,15 +22,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-sim::SimSettings lancHead(const std::string& input) {
-    sim::SimSettings s = quietSettings(input);
-    s.servo.present = false;
-    s.motionSpeed = 60;
-    s.camera.powerOnDelay = 300ms;
-    s.camera.powerOffDelay = 200ms;
-    return s;
-}
-
 class PtzCamera : public ::testing::Test {
 protected:
     void SetUp() override { setenv("PTZCAM_IFACE", "lo", 1); }
@@ -34,7 +31,11 @@ protected:
         unsetenv("PTZCAM_IFACE");
     }
     void start(const std::string& input, bool capture, bool adapter = false, ViscaPorts ports = {0, 0, 0, 0, 0}) {
-        sim::SimSettings settings = lancHead(input);
+        sim::SimSettings settings = quietSettings(input);
+        settings.servo.present = false;
+        settings.motionSpeed = 60;
+        settings.camera.powerOnDelay = 300ms;
+        settings.camera.powerOffDelay = 200ms;
         settings.multiport = adapter;
         rig = std::make_unique<PipelineRig>(settings, PipelineRig::Parts{PipelineRig::Sender::none, capture});
         testing::internal::CaptureStdout();
@@ -65,8 +66,7 @@ TEST_F(PtzCamera, VideoSystemCodeFollowsEveryInputFormat) {
 
 TEST_F(PtzCamera, CodesWithoutServoDriveTheCameraAndItsStateWords) {
     start("none", false);
-    EXPECT_EQ(service->querySignalCodes().video, 0x36);  // no tracking input: an empty format
-    EXPECT_EQ(service->querySignalCodes().audio, 0);
+    EXPECT_EQ((std::pair{service->querySignalCodes().video, service->querySignalCodes().audio}), (std::pair{0x36, 0}));
     EXPECT_EQ(service->stepperRef().multiport_mode.load(), 0);
 
     service->pushCommand({VISCA_PTZ_ZOOM_TELE, 7, 0});
@@ -117,8 +117,7 @@ TEST_F(PtzCamera, AdapterCarriesTheKeysAndItsLossLeavesVisca) {
     EXPECT_TRUE(waitFor([&] { return adapter.replies() > 0; }, 5s));  // its query answered by viscaPTZ
 
     // The zoom restart finds no servo and probes the adapter again; the reopened port is served.
-    const visca::Bytes restart = {0x81, 0x11, 0x06, 0x05, 0xFF};
-    const visca::Bytes request = visca::frame(visca::kTypeCommand, 5, restart);
+    const visca::Bytes request = visca::frame(visca::kTypeCommand, 5, visca::Bytes{0x81, 0x11, 0x06, 0x05, 0xFF});
     controller.sendTo(kVisca, request);
     EXPECT_EQ(controller.receive(2s), visca::replyTo(request, visca::ackPayload(1)));
     EXPECT_EQ(controller.receive(5s), visca::replyTo(request, visca::completionPayload(1)));
@@ -130,13 +129,38 @@ TEST_F(PtzCamera, AdapterCarriesTheKeysAndItsLossLeavesVisca) {
 
     const size_t before = log.text().size();
     adapter.hangUp();
-    const visca::Bytes power = {0x81, 0x09, 0x04, 0x00, 0xFF};
-    controller.sendTo(kVisca, visca::frame(visca::kTypeInquiry, 9, power));
-    EXPECT_EQ(controller.receive(2s),
-              visca::replyTo(visca::frame(visca::kTypeInquiry, 9, power), visca::Bytes{0x90, 0x50, 0x02, 0xFF}));
+    const visca::Bytes power = visca::frame(visca::kTypeInquiry, 9, visca::Bytes{0x81, 0x09, 0x04, 0x00, 0xFF});
+    controller.sendTo(kVisca, power);
+    EXPECT_EQ(controller.receive(2s), visca::replyTo(power, visca::Bytes{0x90, 0x50, 0x02, 0xFF}));
     service->pushCommand({VISCA_PTZ_ZOOM_TELE, 2, 0});
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(log.text().substr(before), "MultiPort:: adapter lost\n");
     service.reset();  // its threads end before the log goes back
     rig.reset();
+}
+
+namespace {
+std::string reply(std::shared_ptr<video_capture> video, std::shared_ptr<audio_capture> audio, std::string line) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&buffer, &size);
+    Console console(std::move(video), std::move(audio), [](unsigned, DebugArgs) {}, stdin, out);
+    console.handleLine(line.data());
+    std::fclose(out);
+    std::string text(buffer, size);
+    std::free(buffer);
+    return text;
+}
+}  // namespace
+
+TEST(ConsoleOnCaptures, VideoInShowsTheFramePictureAndAudioInTheMeasuredRate) {
+    PipelineRig rig(quietSettings("1080i59.94"), {});
+    for (const auto& [input, line] : {std::pair{"1080i59.94", "video_in 1920x1080i59.94\n"}, {"720p50", "video_in 1280x720p50.00\n"}}) {
+        rig.camera.input().set(*sim::InputFormat::parse(input));
+        EXPECT_TRUE(waitFor([&, line = line] { return reply(rig.grabber, nullptr, "video_in\n") == line; }, 5s)) << line;
+    }
+    auto audio = std::make_shared<audio_capture>(rig.hw, std::make_shared<audio_compress>(rig.hw, rig.sender),
+                                                 rig.camera.platform());
+    EXPECT_EQ(reply(nullptr, audio, "audio_in\n"), "audio_in 48000Hz Stereo\n");
+    EXPECT_EQ(reply(nullptr, audio, "audio_out\n"), "audio_out on\n");
 }
