@@ -13,6 +13,7 @@
 #include "media/audio_compress.h"
 #include "motion/stepper.h"
 #include "sim/media/input_format.h"
+#include "support/free_port.h"
 #include "support/log_capture.h"
 #include "support/pipeline_rig.h"
 #include "support/quiet_settings.h"
@@ -98,7 +99,7 @@ TEST_F(PtzCamera, CodesWithoutServoDriveTheCameraAndItsStateWords) {
 }
 
 TEST_F(PtzCamera, AdapterCarriesTheKeysAndItsLossLeavesVisca) {
-    constexpr uint16_t kVisca = 47391, kReplies = 47392;
+    const uint16_t kVisca = freePort(), kReplies = freePort();
     UdpEndpoint controller(kReplies);
     LogCapture log(2);  // before the camera's threads log
     start("none", false, true, ViscaPorts{0, kVisca, 0, 0, kReplies});
