@@ -248,8 +248,9 @@ TEST_F(CalibratedZoom, ASilentServoClearsTheFlagUntilItAnswers) {
     rig->camera->servoLine()->setSilent(false);
 }
 
-// Close during the calibration a restart begins ends it within a second. Last: the servo is left closed.
-TEST_F(CalibratedZoom, ZCloseMidCalibrationIsPrompt) {
+// Close during the calibration a restart begins ends it within a second. Defined last, as it runs last in
+// one process: it leaves the shared servo closed.
+TEST_F(CalibratedZoom, CloseMidCalibrationIsPrompt) {
     ZoomServo& z = *rig->zoom;
     EXPECT_TRUE(z.zoomLimitRestart());
     EXPECT_TRUE(z.threadRunning());
