@@ -1,6 +1,6 @@
 // The virtual camera in a network namespace of its own (eth0 on a veth), driven over VISCA
-// from a peer namespace: discovery and head motion. Malformed datagrams, the bridge, saved settings,
-// inquiries, zoom and presets run the same paths in the socket thread's, service and preset tests.
+// from a peer namespace: discovery, head motion and its position inquiry. Malformed datagrams, the
+// bridge, saved settings, zoom and presets run the same paths in the receive, motion and preset tests.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -139,6 +139,12 @@ TEST_F(CameraInNamespaceAsRoot, DrivesHomesAndPositionsTheHead) {
     expectCompleted(positionCommand(0x02, 100, -50));
     EXPECT_TRUE(waitSettled("pan", panCenter + 25600));
     EXPECT_TRUE(waitSettled("tilt", tiltCenter - 12800));
+    // The position inquiry reads the move back in the same nibbles.
+    const Bytes inquiry = visca::frame(visca::kTypeInquiry, ++sequence, Bytes{0x81, 0x09, 0x06, 0x12, 0xFF});
+    controller->sendTo(visca::kViscaPort, inquiry, pair->cameraIp);
+    Bytes position = positionCommand(0x02, 100, -50), answer = {0x90, 0x50};
+    answer.insert(answer.end(), position.begin() + 6, position.end());
+    EXPECT_EQ(controller->receive(1s), visca::replyTo(inquiry, answer));
 
     // Syntax errors: a speed out of range, a destination beyond the limits.
     expectCompleted(drive(0x19, 0x10, 1, 3), visca::syntaxErrorPayload(1));

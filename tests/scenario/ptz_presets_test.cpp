@@ -187,6 +187,38 @@ TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKeptBes
     EXPECT_EQ(z.zoom_ready.load(), 0);
     ASSERT_TRUE(zoomReady());
     EXPECT_EQ(camera->servo()->state().torqueLimit, 300);
+    // The queue's other zoom codes: an NDI position, a relative step, drives one way and the other.
+    const auto settled = [&] { return waitFor([&] { return camera->servo()->state().moving == 0; }, 10s); };
+    const int lo = z.zoom_min.load(), hi = z.zoom_max.load();
+    service->pushCommand({NDI_ZOOM, 0.5f, 0});
+    EXPECT_TRUE(waitFor([&] { return std::abs(zoom() - (lo + hi) / 2) <= 1; }, 10s)) << zoom();
+    ASSERT_TRUE(settled());
+    int from = zoom();
+    service->pushCommand({VISCA_PTZ_ZOOM_RELATIVE_POS, 2048, 7});
+    EXPECT_TRUE(waitFor([&] { return std::abs(std::abs(zoom() - from) - (hi - lo) / 8) <= 1; }, 10s)) << zoom() - from;
+    ASSERT_TRUE(settled());
+    int teleWay = 0;
+    for (const auto& [code, speed, stop] : {std::tuple{VISCA_PTZ_ZOOM_TELE, 3.0f, VISCA_PTZ_ZOOM_STOP},
+                                            {VISCA_PTZ_ZOOM_WIDE, 3.0f, VISCA_PTZ_ZOOM_STOP},
+                                            {NDI_ZOOM_SPEED, -0.5f, NDI_ZOOM_SPEED_STOP}}) {
+        from = zoom();
+        service->pushCommand({code, speed, 0});
+        EXPECT_TRUE(waitFor([&] { return std::abs(zoom() - from) > 100; }, 5s)) << code;
+        service->pushCommand({stop, 0, 0});
+        EXPECT_TRUE(settled()) << code;
+        EXPECT_TRUE(zoom() > lo && zoom() < hi) << code << " stopped short of the ends";
+        const int way = zoom() > from ? 1 : -1;
+        if (code == VISCA_PTZ_ZOOM_TELE) teleWay = way;
+        else EXPECT_EQ(way, -teleWay) << code << " zooms out";
+    }
+    // Reverse settings through the queue are saved to the configuration.
+    service->pushCommand({VISCA_PTZ_PAN_REVERSE, 1, 0});
+    service->pushCommand({VISCA_PTZ_TILT_REVERSE, 1, 0});
+    EXPECT_TRUE(waitFor([&] {
+        std::ifstream in(root + "/root/server/config.cfg");
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        return text.find("PAN_REVERSE=true\n") != std::string::npos && text.find("TILT_REVERSE=true\n") != std::string::npos;
+    }));
 
     const PtzPresets::Record five = service->presets().record(5);
     // Ramp 2 gives 1.2; free mode gives limit state -2; a flood of drives does not hold up the end.

@@ -486,7 +486,7 @@ protected:
 };
 }  // namespace
 
-// The end-to-end suites drive each direction, reversed too; here the speed forms, and tilt first.
+// The speed forms, and tilt first.
 TEST_F(Motion, SpeedFormsGiveDirectionAndIndicesOneDegreeInside) {
     motion.panTiltDrive(PtzMotion::kDownLeft, 5, 5, 0);
     const auto w = rig.model().writes();
@@ -512,6 +512,24 @@ TEST_F(Motion, SpeedFormsGiveDirectionAndIndicesOneDegreeInside) {
     EXPECT_EQ(motion.panTiltMove(0, 0, 3, std::nanf(""), 0.0f), 0);
     EXPECT_EQ(written().at(reg(kPan, VMAX)), 0);
     EXPECT_EQ(motion.panTiltDrive(42, 0, 0, 0), -1);
+}
+
+// Every direction reaches its axes' targets; a reversed axis goes the other way, the other axis not.
+TEST_F(Motion, DirectionsAndEachAxisReversed) {
+    const struct { int direction, tilt, pan; } parts[] = {  // 1 up or left, 2 down or right, 0 still
+        {PtzMotion::kUp, 1, 0},     {PtzMotion::kDown, 2, 0},    {PtzMotion::kLeft, 0, 1},     {PtzMotion::kRight, 0, 2},
+        {PtzMotion::kUpLeft, 1, 1}, {PtzMotion::kUpRight, 1, 2}, {PtzMotion::kDownLeft, 2, 1}, {PtzMotion::kDownRight, 2, 2}};
+    const int64_t tiltTo[] = {-1, kUp, kDown}, panTo[] = {-1, kLeft, kRight};
+    for (const auto& [tiltReverse, panReverse] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
+        motion.tilt_reverse = uint8_t(tiltReverse), motion.pan_reverse = uint8_t(panReverse);
+        for (const auto& c : parts) {
+            motion.panTiltDrive(c.direction, 5, 5, 0);
+            const int t = tiltReverse && c.tilt ? 3 - c.tilt : c.tilt, p = panReverse && c.pan ? 3 - c.pan : c.pan;
+            const auto d = driven();
+            EXPECT_EQ((std::pair{d[0], d[2]}), (std::pair{tiltTo[t], panTo[p]}))
+                << c.direction << " reversed tilt " << tiltReverse << " pan " << panReverse;
+        }
+    }
 }
 
 TEST_F(Motion, UnhomedLimitsRunInVelocityModeTheGateRefusesBeforeHomingAndFreeModeDropsTheStops) {
