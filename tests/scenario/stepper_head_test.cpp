@@ -17,8 +17,11 @@
 #include <tuple>
 
 #include "control/debug_command.h"
+#include "control/tally_relay.h"
 #include "motion/ptz_motion.h"
 #include "platform/signal_watcher.h"
+#include "status/tally_lamp.h"
+#include "support/fake_visca_target.h"
 #include "support/log_capture.h"
 #include "support/scenario_elapsed.h"
 #include "support/stepper_rig.h"
@@ -328,6 +331,29 @@ TEST_F(HomedHead, EngineeringCommandsPrintAndMove) {
     text = run(DebugCommand::kServoRead, {1, 41});
     EXPECT_EQ(text.rfind("ZoomServo Read addr : 41, var 44\nPosOffset = -100 targetPos = ", 0), 0u) << text;
     EXPECT_NE(text.find(" Move = "), std::string::npos);
+}
+
+// QC mode: once homed the relay runs the sweep through the engineering commands; stop sends the head home.
+TEST_F(HomedHead, QcRelaySweepsAndSendsTheHeadHomeOnStop) {
+    Stepper& s = *rig->stepper;
+    const std::string path = std::filesystem::temp_directory_path() / ("qc-sweep-" + std::to_string(getpid()));
+    std::unique_ptr<FILE, int (*)(FILE*)> sink{std::fopen(path.c_str(), "w"), &std::fclose};
+    const auto printed = [&] {
+        std::ifstream in(path);
+        return std::string{std::istreambuf_iterator<char>(in), {}};
+    };
+    DebugCommand debug(s, rig->hw, sink.get());
+    FakeViscaTarget target;
+    TallyLamp lamp(rig->hw);
+    TallyRelay relay(nullptr, target, s, lamp, debug, true);
+    relay.start();
+    // The pan sweep starts 10 degrees in from -175 (past this head's limits, so refused).
+    const std::string first = "Go to ABSOLUTE PAN  Pos " + std::to_string(s.pan_center + ((-165 * 8533) & ~0xFF));
+    EXPECT_TRUE(waitFor([&] { return printed().find(first) != std::string::npos; }, 10s)) << printed();
+    EXPECT_LT(elapsed([&] { relay.stop(); }), 2500ms);
+    EXPECT_NE(printed().find("Go to HOME position\n"), std::string::npos);
+    EXPECT_EQ(static_cast<int32_t>(rig->model().peek(reg(Stepper::kPan, XTARGET))), s.pan_center.load());
+    std::filesystem::remove(path);
 }
 
 TEST(StepperStart, FixedLimitsWithoutTheSwitchSearchAndAStopScalesDecelerationToTheSpeed) {
