@@ -88,9 +88,16 @@ TEST_F(PtzCamera, CodesWithoutServoDriveTheCameraAndItsStateWords) {
     service->pushCommand({VISCA_PTZ_IRIS, 322, 4});
     EXPECT_TRUE(waitFor([&] { return lens().lanc == 0x5328 && service->cameraWords().exposure_mode == 1; }, 3s));
 
-    const uint64_t keys = lens().keys;
-    service->pushCommand({VISCA_PTZ_KEY_C2, 0, 0});
-    EXPECT_TRUE(waitFor([&] { return lens().lanc == 0xC218 && lens().keys == keys + 1; }));
+    service->pushCommand({VISCA_PTZ_FOCUS_MANUAL, 0, 0});
+    EXPECT_TRUE(waitFor([&] { return service->cameraWords().focus_mode == 1; }));
+    // Each key is one LANC camera command (second byte 0x18), pressed once.
+    const struct { int32_t code; uint32_t lanc; } keyed[] = {{VISCA_PTZ_KEY_C2, 0xC218}, {VISCA_PTZ_KEY_84, 0x8418},
+        {VISCA_PTZ_KEY_86, 0x8618}, {VISCA_PTZ_KEY_C4, 0xC418}, {VISCA_PTZ_KEY_A2, 0xA218}, {VISCA_PTZ_MENU_TOGGLE, 0xB418}};
+    for (const auto& k : keyed) {
+        const uint64_t keys = lens().keys;
+        service->pushCommand({k.code, 0, 0});
+        EXPECT_TRUE(waitFor([&] { return lens().lanc == k.lanc && lens().keys == keys + 1; })) << std::hex << k.lanc;
+    }
 
     service->pushCommand({VISCA_PTZ_POWER, 3, 0});
     EXPECT_TRUE(waitFor([&] { return service->cameraPowerGet() == CameraModule::kOffAnswer; }, 5s));

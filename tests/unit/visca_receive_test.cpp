@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "support/hex_bytes.h"
 #include "support/log_capture.h"
 #include "support/root_only.h"
+#include "support/udp_endpoint.h"
 #include "support/wait_for.h"
 
 using namespace std::chrono_literals;
@@ -244,6 +247,39 @@ TEST(SocketThreadAsRoot, ServesTheSerialInputWhenItIsInUseAndStopsPromptly) {
     thread.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
     for (const int fd : {900, pipeFds[0], pipeFds[1]}) close(fd);
+}
+
+// A busy port is logged once and retried until it is free; without the interface the loopback bridge
+// still serves, and stop stays prompt.
+TEST(SocketThreadAsRoot, ABusyPortIsRetriedAndAMissingInterfaceLeavesTheBridge) {
+    SKIP_UNLESS_ROOT("the thread binds to device lo");
+    FakeViscaTarget target;
+    const ViscaPorts ports{freePort(), freePort(), freePort(), freePort(), freePort()};
+    LogCapture log(2);
+    auto squatter = std::make_unique<UdpEndpoint>(ports.bridge);
+    ASSERT_TRUE(squatter->bound());
+    {
+        ViscaSocketThread busy(target, NetInfo{}, ports, "lo");
+        busy.start();
+        std::this_thread::sleep_for(1200ms);  // at least one more attempt
+        EXPECT_FALSE(busy.socketsOpen());
+        squatter.reset();
+        EXPECT_TRUE(waitFor([&] { return busy.socketsOpen(); }));
+    }
+    EXPECT_EQ(log.text(), "Cannot bind LOOP UDP socket!\n");
+    ViscaSocketThread missing(target, NetInfo{}, ports, "nosuchif9");
+    missing.start();
+    UdpEndpoint web(ports.bridgeReply), page(0);
+    std::optional<Bytes> answer;
+    for (int attempt = 0; attempt < 30 && !answer; ++attempt) {
+        page.sendTo(ports.bridge, command(9, "82 01 06 05 FF"));
+        answer = web.receive(100ms);
+    }
+    EXPECT_EQ(answer, hexBytes("01 11 00 03 00 00 00 09 A0 41 FF"));
+    const auto before = std::chrono::steady_clock::now();
+    missing.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    EXPECT_NE(log.text().find("Fail to bind to eth0!\n"), std::string::npos) << log.text();
 }
 
 // Byte 0 is not read: 12 bytes is the shortest enquiry that gets the info reply; the name is cut to 8.
