@@ -97,6 +97,28 @@ TEST(PresetSpeeds, RecallAndZoomSpeedIndices) {
     for (int i = 1; i <= 24; ++i) EXPECT_EQ(PtzPresets::zoomSpeedIndex(i), zoom[i]) << i;
 }
 
+TEST_F(Presets, StartUpSettingsSelectDegreeModeVersionAndSpeedUp) {
+    const struct { const char* config; uint32_t degreeCode; const char* version; float speedUp; bool panReverse; } cases[] = {
+        {"PtzLimitDegree=200\n", 4, "2.4.6_150(M)", 1.0f, false},
+        {"PtzLimitDegree=150\nPAN_REVERSE=true\n", 4, "2.4.6_150-Reverse", 1.0f, true},
+        {"PtzLimitDegree=0\nPtzMaxSpeedUp=2.0\n", 1, "2.4.6_0(M)", 1.6f, false},
+        {"PtzLimitDegree=350\nTILT_REVERSE=TRUE\n", 0, "2.4.6_350(M)", 1.0f, false},
+        {nullptr, 2, "2.4.6_90(M)", 1.0f, false},  // the defaults written on first start
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.config ? c.config : "(none)");
+        std::filesystem::remove_all(root + "/root");
+        if (c.config) std::filesystem::create_directories(root + "/root/server");
+        if (c.config) std::ofstream(root + "/root/server/config.cfg") << c.config;
+        start(false);
+        EXPECT_EQ(camera->fpga().peek(1026), c.degreeCode);
+        EXPECT_EQ(service->networkInfo().version_string, c.version);
+        EXPECT_EQ((std::tuple{service->motion().max_speed_up.load(), service->motion().pan_reverse.load(),
+                              service->motion().tilt_reverse.load()}), (std::tuple{c.speedUp, uint8_t(c.panReverse), uint8_t(0)}));
+        stop();
+    }
+}
+
 TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKeptBesideTheZoomSettings) {
     const int port = freePort();
     start(true, port);

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "control/net_info.h"
 #include "media/network_send.h"
 #include "support/log_capture.h"
 #include "support/thrown_message.h"
@@ -56,13 +57,17 @@ std::shared_ptr<compressed_video_frame> frame(int field, uint32_t bytes) {
 // No such interface, or a name longer than an interface's (cut, never overflowing): a defined address
 // rather than whatever the request left behind.
 TEST(CapabilitiesXml, UnknownOrOverlongInterfaceGivesTheNullAddress) {
-    for (const char* iface : {"nosuchif0", "averyveryverylongname"}) {
+    for (const auto& [iface, ptzText] : {std::pair{"nosuchif0", "true"}, {"averyveryverylongname", "false"}}) {
         setenv("PTZCAM_IFACE", iface, 1);
         std::string xml;
-        EXPECT_EQ(network_send::build_capabilities_xml(true, xml), 0);
+        EXPECT_EQ(network_send::build_capabilities_xml(ptzText[0] == 't', xml), 0);
         unsetenv("PTZCAM_IFACE");
-        EXPECT_EQ(xml, "<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://0.0.0.0\"/>") << iface;
+        EXPECT_EQ(xml, "<ndi_capabilities ntk_ptz=\"" + std::string(ptzText) + "\" web_control=\"http://0.0.0.0\"/>");
     }
+    LogCapture log(2);
+    NetInfo info;
+    readNetworkInfo(info, "2.4.6", "nosuchif0");
+    EXPECT_EQ(log.text(), "Can't get MAC address\nCan't get IP address\nCan't get MASK\n");
 }
 
 // Without capabilities nothing is announced; a failed creation shuts the library down, as no destructor runs.

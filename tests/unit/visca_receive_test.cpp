@@ -97,6 +97,9 @@ TEST_F(Inquiry, StateWordsAnswerTheirKinds) {
     };
     LogCapture log(5);
     for (const auto& [inquiry, answer] : cases) EXPECT_EQ(ask(inquiry), hexBytes(answer)) << inquiry;
+    state.words = {};  // tally off, focus auto
+    for (const auto& [inquiry, answer] : {std::pair{"81 09 7E 01 0A FF", "90 50 03 FF"}, {"81 09 04 38 FF", "90 50 02 FF"}})
+        EXPECT_EQ(ask(inquiry), hexBytes(answer)) << inquiry;
     // The bridge's variant logs the same name as the network's.
     EXPECT_NE(log.text().find("INQUIRY_CAM_PowerInq\nWeb Comm : "), std::string::npos);
     EXPECT_NE(log.text().find("INQUIRY_CAM_PowerInq\nINQUIRY_CAM_VersionInq\n"), std::string::npos);
