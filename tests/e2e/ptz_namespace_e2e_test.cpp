@@ -83,7 +83,6 @@ protected:
     static bool waitState(const std::function<bool(json&)>& holds, std::chrono::milliseconds limit) {
         return ::waitState(kHttpPort, holds, limit, pair->camera);
     }
-
     // The command from the controller is acknowledged and then completed (or answered with `last`).
     void expectCompleted(const Bytes& payload, std::optional<Bytes> last = std::nullopt) {
         const Bytes request = visca::frame(visca::kTypeCommand, ++sequence, payload);
@@ -128,13 +127,11 @@ TEST_F(CameraInNamespaceAsRoot, DrivesHomesAndPositionsTheHead) {
     ASSERT_TRUE(waitState([](json& s) { return s["ptz"]["limit_state"] == 1; }, 15s)) << "never homed";
     const json limits = cameraState(kHttpPort, pair->camera)["ptz"];
     const long long panLeft = limits["pan_left"], panCenter = limits["pan_center"], tiltCenter = limits["tilt_center"];
-
     // A full speed drive ends one degree inside the homed limit; home brings the head back.
     expectCompleted(drive(0x18, 0x14, 1, 3));
     EXPECT_TRUE(waitSettled("pan", panLeft + kOneDegree));
     expectCompleted({0x81, 0x01, 0x06, 0x04, 0xFF});
     EXPECT_TRUE(waitSettled("pan", panCenter));
-
     // Absolute positions count 256 microsteps per unit from home.
     expectCompleted(positionCommand(0x02, 100, -50));
     EXPECT_TRUE(waitSettled("pan", panCenter + 25600));
@@ -145,7 +142,6 @@ TEST_F(CameraInNamespaceAsRoot, DrivesHomesAndPositionsTheHead) {
     Bytes position = positionCommand(0x02, 100, -50), answer = {0x90, 0x50};
     answer.insert(answer.end(), position.begin() + 6, position.end());
     EXPECT_EQ(controller->receive(1s), visca::replyTo(inquiry, answer));
-
     // Syntax errors: a speed out of range, a destination beyond the limits.
     expectCompleted(drive(0x19, 0x10, 1, 3), visca::syntaxErrorPayload(1));
     expectCompleted(positionCommand(0x02, 0x7FFF, 0), visca::syntaxErrorPayload(1));

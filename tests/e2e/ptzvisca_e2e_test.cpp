@@ -28,7 +28,6 @@ protected:
         ASSERT_TRUE(waitFor([&] { return thread->socketsOpen(); }, 1s, 10ms));
     }
     void TearDown() override { if (thread) thread->stop(); }
-
     // The client to the network ports, or with --bridge to the web bridge's.
     ProcessResult network(const std::vector<std::string>& words, bool bridge = false) {
         std::vector<std::string> args = {"--port", std::to_string(bridge ? ports.bridge : ports.visca), "--listen",

@@ -73,7 +73,6 @@ public:
         for (int c = 0; c < count; ++c) camera.fpga().write8(at(c, 0), 1);
         return camera.fpga().line(0).wait(seen, 3000ms) >= 0;
     }
-
     // Checks each slice's prefix and padding and joins them into a payload with quality byte q.
     std::vector<uint8_t> payload(int count, uint8_t q) {
         std::vector<uint8_t> out{q, 4, 0, 0};

@@ -81,7 +81,6 @@ TEST(LancWords, DrivesStandUntilTheNextKeysArePressedThenReleasedAndIrisSteps) {
         EXPECT_EQ(l.view().iris - before, s.change) << int(s.position);
     }
     EXPECT_EQ(l.view().iris, start + 1);
-
     // Servo heads and the adapter write no LANC.
     const uint32_t last = l.view().lanc;
     l.servo_flags = 1;
@@ -170,7 +169,6 @@ TEST(MultiPortProbe, FindsTheAdapterAtItsSpeedAndAnswersCountByTheirFirstSevenCh
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(a.port.readOnce(buf, sizeof buf), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(a.port.read_timeout_ms));
-
     // Without the adapter the test answers the ping on the line.
     sim::VirtualCamera camera(adapterSettings(false));
     EXPECT_EQ(camera.api().state()["multiport"]["present"], false);
@@ -265,7 +263,6 @@ TEST(MultiPortInput, QueriesAnsweredStatusLoggedFloodsServedInBoundedTimeAndAHan
     }
     EXPECT_EQ(written, flood.size());
     ASSERT_GE(a.port.descriptor(), 0);
-
     // A hang-up is logged once and closes the port.
     LogCapture lost(2);
     a.camera.multiPort()->hangUp();

@@ -123,7 +123,6 @@ TEST_F(PtzCamera, AdapterCarriesTheKeysAndItsLossLeavesVisca) {
     service->pushCommand({VISCA_PTZ_ZOOM_STOP, 0, 0});
     EXPECT_TRUE(sent("#7590*"));
     EXPECT_TRUE(waitFor([&] { return adapter.replies() > 0; }, 5s));  // its query answered by viscaPTZ
-
     // The zoom restart finds no servo and probes the adapter again; the reopened port is served.
     const visca::Bytes request = visca::frame(visca::kTypeCommand, 5, visca::Bytes{0x81, 0x11, 0x06, 0x05, 0xFF});
     controller.sendTo(kVisca, request);

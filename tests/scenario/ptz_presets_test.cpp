@@ -162,7 +162,6 @@ TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKeptBes
     EXPECT_EQ((std::tuple{bytes[36], bytes[37], le32(bytes, 38), le32(bytes, 42), bytes[46] | bytes[47] << 8,
                           bytes[48]}),
               (std::tuple{uint8_t{2}, uint8_t{24}, tilt, pan, zoomed, uint8_t{0xFF}}));
-
     // Home centres the zoom too; back at the preset, the longer tilt travel runs at the recall
     // speed, pan a quarter of it.
     ZoomServo& z = s.zoom();
@@ -180,7 +179,6 @@ TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKeptBes
             if (w.reg == reg(motor, VMAX)) vmax[motor] = w.value;
     EXPECT_EQ(vmax[0], 250000u);
     EXPECT_EQ(vmax[1], 62500u);
-
     // VISCA speed byte: changed in memory only.
     service->setPresetSpeed(3, 5);
     EXPECT_EQ(service->presetSpeed(3), 5);
@@ -191,7 +189,6 @@ TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKeptBes
     ASSERT_TRUE(waitFor([&] { return eeprom()[36] == 0xFF; }, 3s));
     bytes = eeprom();
     EXPECT_EQ((Bytes{bytes.begin() + 36, bytes.begin() + 48}), (Bytes{0xFF, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-
     // The zoom settings are written to the EEPROM.
     service->pushCommand({VISCA_PTZ_ZOOM_TORQUE, 300, 0});
     service->pushCommand({VISCA_PTZ_ZOOM_DIRECTION, 1, 0});
@@ -252,7 +249,6 @@ TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKeptBes
     for (int i = 0; i < 40; ++i) service->pushCommand({VISCA_PTZ_LEFT + i % 2, 3, 3});
     EXPECT_LT(elapsed([&] { service.reset(); }), 1s);
     EXPECT_FALSE(camera->api().state().contains("ptz"));
-
     // A restart of the camera keeps the presets and the zoom settings: no formatting.
     stop();
     start();

@@ -211,7 +211,6 @@ TEST_F(HomedHead, PrimitivesIdleCurrentAndSwitchEscapes) {
     EXPECT_EQ(countWrites(rig.model().writes(), 0x30, Stepper::kTiltCurrentMoving), 1u);
     EXPECT_EQ(s.moveAbsolute(2, 0, 1), Stepper::kBadMotor);
     EXPECT_EQ(s.rotate(-1, 1), Stepper::kBadMotor);
-
     // 25 passes of 100 ms after the last event; at most one more for the position-reached event.
     ASSERT_TRUE(waitFor([&] { return rig.model().peek(0x22) == 0 && rig.model().peek(0x2D) == rig.model().peek(0x21); }, 5s));
     const auto stood = std::chrono::steady_clock::now();
@@ -222,7 +221,6 @@ TEST_F(HomedHead, PrimitivesIdleCurrentAndSwitchEscapes) {
     EXPECT_EQ(countWrites(rig.model().writes(), 0x30, Stepper::kTiltCurrentDefault), 1u);
     const std::string text = log.text();
     EXPECT_EQ(text.find("DEFAULT TILT_IHOLD_IRUN\n", text.find("DEFAULT TILT_IHOLD_IRUN\n") + 1), std::string::npos);
-
     // Past the tilt switch: stopped by it, backed off 30000 below where the tilt stood on it.
     s.moveAbsolute(0, 700000, 59000);
     ASSERT_TRUE(waitFor([&] { return s.limit_state == -2; }, 10s));
@@ -253,7 +251,6 @@ TEST_F(HomedHead, EngineeringCommandsPrintAndMove) {
         debug.run(code, args);
         return output.take();
     };
-
     // Lock positions one degree inside the limits, the stops armed.
     const struct { unsigned code; int motor; std::function<int32_t()> expected; const char* line; } locks[] = {
         {DebugCommand::kLeft, Stepper::kPan, [&] { return s.pan_left + 8533; }, "Go to LEFT lock position\n"},
@@ -269,7 +266,6 @@ TEST_F(HomedHead, EngineeringCommandsPrintAndMove) {
     EXPECT_EQ(run(DebugCommand::kHome), "Go to HOME position\n");
     EXPECT_EQ((std::pair{target(Stepper::kPan), target(Stepper::kTilt)}),
               (std::pair{s.pan_center.load(), s.tilt_center.load()}));
-
     // Degree moves in whole units; targets past the limits refused.
     std::string text = run(DebugCommand::kAbsoluteDegrees, {1, 10});
     EXPECT_EQ(target(Stepper::kPan), s.pan_center + 85248);
@@ -292,7 +288,6 @@ TEST_F(HomedHead, EngineeringCommandsPrintAndMove) {
     run(DebugCommand::kRelativeDegrees, {1, INT32_MAX});  // saturates instead of overflowing
     EXPECT_EQ(target(Stepper::kPan), std::min<int64_t>(pan + (INT32_MAX & ~0xFF), INT32_MAX));
     EXPECT_EQ(run(DebugCommand::kStop), "\n\n##MOTOR STOP\n");
-
     // Switch modes, the degree register and the read-outs.
     const struct { unsigned code; uint32_t degree; const char* line; } degrees[] = {
         {DebugCommand::kDegreeCentre, 1, "DEGREE Center\n"}, {DebugCommand::kDegree90, 2, "DEGREE 90\n"},
@@ -313,7 +308,6 @@ TEST_F(HomedHead, EngineeringCommandsPrintAndMove) {
     EXPECT_EQ(run(DebugCommand::kTiltBy, {-4000}), "TILT Move By -4000 position\n");
     EXPECT_EQ(target(Stepper::kTilt), std::stoi(t) - 4000);
     EXPECT_EQ(swMode(Stepper::kTilt), 2220u);
-
     // Servo registers written in sign-magnitude; the read-out.
     ASSERT_TRUE(waitFor([&] { return s.zoom().zoom_ready.load() == 1; }, 40s));
     sim::SmsStsServo& servo = *rig.camera->servo();
@@ -434,7 +428,6 @@ TEST(StepperFaults, DeadBusFailingControllerOrCorruptedEcho) {
     LogCapture failed(3);
     EXPECT_FALSE(failing.begin());
     EXPECT_EQ(failed.text(), "SPI send/receive: Input/output errorM1: Handshake failed: send/receive\n");
-
     // A corrupted echo fails the write and keeps the shadow, though the chip took the value.
     StepperRig echo;
     ASSERT_TRUE(echo.stepper->open("/dev/spidev32766.0"));

@@ -239,7 +239,6 @@ TEST_F(CalibratedZoom, ASilentServoClearsTheFlagUntilItAnswers) {
     ASSERT_NE(lost, std::string::npos);
     EXPECT_EQ(text.find("\nZoomServo detect Err.\n\n", lost + 1), std::string::npos);  // once
     EXPECT_NE(text.find("\nZoomServo detect Ok.\n\n", lost), std::string::npos);
-
     // Flag still set, no present position: a relative move is refused, not guessed.
     const int target = rig->model().target;
     rig->camera->servoLine()->setSilent(true);

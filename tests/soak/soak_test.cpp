@@ -39,7 +39,6 @@ public:
                            visca::frame(inquiry ? visca::kTypeInquiry : visca::kTypeCommand, sequence, payload),
                            pair.cameraIp);
     }
-
     // Everything that has arrived by now, or within `quiet` of the last reply.
     void takeReplies(std::chrono::milliseconds quiet) {
         while (auto reply = controller->receive(quiet)) {
@@ -50,7 +49,6 @@ public:
             ((*reply)[9] >> 4 == 4 ? accounts[seq].acks : accounts[seq].finals)++;
         }
     }
-
     // A command has one ACK and one Completion or error; an inquiry one answer or error.
     int unaccounted() const {
         int wrong = 0;
@@ -60,7 +58,6 @@ public:
         return wrong;
     }
     size_t sent() const { return accounts.size(); }
-
     // Every input format has been through the pipeline once by the end of the warm-up, which
     // ends on the last one, the format the run ends with: memory depends on the format.
     static constexpr int kInputPeriod = 600;
@@ -193,7 +190,6 @@ TEST(SoakAsRoot, EveryFrontEndAndFaultThenACleanExit) {
     EXPECT_LT(endKiB - warmedKiB, 1024) << "KiB after the warm-up: " << warmedKiB << " -> " << endKiB;
     std::printf("soak: %zu datagrams in %lld s, anonymous memory %ld -> %ld KiB\n", soak.sent(),
                 static_cast<long long>(duration.count()), warmedKiB, endKiB);
-
     // Still serving: the stream runs on and the queue takes a move.
     auto fullFrames = [&] { return cameraState(kHttpPort, pair.camera)["ndi"]["video_frames"]["full"].get<long long>(); };
     const long long frames = fullFrames();

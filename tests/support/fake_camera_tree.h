@@ -14,7 +14,6 @@ public:
     static constexpr uint32_t kReservedSize = 0x00040000;
     static constexpr uint32_t kVideoPhysical = 0x00100000;
     static constexpr uint32_t kVideoSize = 0x00080000;
-
     // Lays out every UIO device but the absent ones; sets PTZCAM_ROOT.
     explicit FakeCameraTree(const std::set<std::string>& absent = {});
     ~FakeCameraTree();

@@ -17,10 +17,8 @@ public:
     ~NetnsPair();
     NetnsPair(const NetnsPair&) = delete;
     NetnsPair& operator=(const NetnsPair&) = delete;
-
     // False with `error` set when the pair could not be built (then nothing is left behind).
     bool ready() const { return error.empty(); }
-
     // Runs `work` on a thread that has entered the namespace (false when it could not);
     // sockets it opens stay in that namespace.
     static bool inside(const std::string& ns, const std::function<void()>& work);

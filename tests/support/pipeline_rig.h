@@ -27,7 +27,6 @@ public:
     ~PipelineRig();
     PipelineRig(const PipelineRig&) = delete;
     PipelineRig& operator=(const PipelineRig&) = delete;
-
     // The test source painted into the raw video window at `offset`, and a progressive frame of
     // `stream` pointing at it (rate and timecode left to the caller).
     std::shared_ptr<video_capture::frame_t> paintedFrame(int width, int height, int stream, uint32_t offset,

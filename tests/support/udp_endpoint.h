@@ -12,7 +12,6 @@
 class UdpEndpoint {
 public:
     using Bytes = std::vector<uint8_t>;
-
     // Broadcast is allowed: discovery enquiries go to a broadcast address.
     explicit UdpEndpoint(uint16_t port, uint32_t hostOrderAddress = INADDR_LOOPBACK);
     ~UdpEndpoint();

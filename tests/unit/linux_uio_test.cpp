@@ -43,7 +43,6 @@ protected:
         fs::create_directories(root_ / "sys/class/uio/uio7/maps/map2");
     }
     void TearDown() override { ::unsetenv("PTZCAM_ROOT"), fs::remove_all(root_); }
-
     // A sysfs entry with its maps (addr, size, offset) and, for nodeBytes > 0, a /dev node of that size.
     void addDevice(int n, const std::string& nameFile, const std::vector<std::array<std::string, 3>>& maps, size_t nodeBytes = 0) {
         const fs::path dir = root_ / "sys/class/uio" / ("uio" + std::to_string(n));
