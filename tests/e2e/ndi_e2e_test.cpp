@@ -56,7 +56,7 @@ TEST(NdiE2e, AnnouncesPtzTakesReceiverMetadataAndTallySendsAudioAndStopsItBefore
         EXPECT_EQ(sim.post(bad), 400) << bad;
     EXPECT_EQ(sim.post("/ndi/metadata", "<ntk_ptz_pan_tilt_speed pan_speed=\"1\" tilt_speed=\"0\"/>"), 200);
     // The camera takes the frame, frees it and keeps its record.
-    s = sim.await([](json& j) { return j["ndi"]["metadata_frames"] == 1; }, 5s);
+    s = sim.await([](json& j) { return j["ndi"]["metadata_frames"] == 1 && !j["ptz"]["last_ndi_command"].is_null(); }, 5s);
     EXPECT_EQ(s["ndi"]["tally"]["program"], true);
     EXPECT_EQ(s["ndi"]["tally"]["preview"], false);
     EXPECT_EQ(s["ndi"]["metadata"]["outstanding"], 0);

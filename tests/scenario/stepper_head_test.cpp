@@ -177,12 +177,16 @@ TEST(HomingBrokenSwitch, EndsTheSearchWithFixedLimitsAroundTheHead) {
 class HomedHead : public testing::Test {
 protected:
     static void SetUpTestSuite() {
+        log = std::make_unique<LogCapture>(5);  // before the head's threads log
         sim::SimSettings settings = StepperRig::fastSettings();
         settings.servo.present = true;
         rig = std::make_unique<StepperRig>(settings);
         homed(*rig);
     }
-    static void TearDownTestSuite() { rig.reset(); }
+    static void TearDownTestSuite() {
+        rig.reset();
+        log.reset();
+    }
     void SetUp() override {
         ASSERT_EQ(rig->stepper->limit_state, 1);
         ASSERT_TRUE(waitFor([] { return rig->model().peek(0x22) == 0 && rig->model().peek(0x42) == 0; }, 10s));
@@ -190,12 +194,13 @@ protected:
         rig->model().writes();
     }
     static inline std::unique_ptr<StepperRig> rig;
+    static inline std::unique_ptr<LogCapture> log;
 };
 
 TEST_F(HomedHead, PrimitivesIdleCurrentAndSwitchEscapes) {
     StepperRig& rig = *HomedHead::rig;
     Stepper& s = *rig.stepper;
-    LogCapture log(5);
+    const size_t from = log->text().size();
     s.stop(1);
     rig.model().writes();
     s.moveAbsolute(1, 100000, 20000);
@@ -219,7 +224,7 @@ TEST_F(HomedHead, PrimitivesIdleCurrentAndSwitchEscapes) {
     EXPECT_TRUE(quiet >= 2300ms && quiet <= 3500ms) << quiet.count();
     std::this_thread::sleep_for(3s);
     EXPECT_EQ(countWrites(rig.model().writes(), 0x30, Stepper::kTiltCurrentDefault), 1u);
-    const std::string text = log.text();
+    const std::string text = log->text().substr(from);
     EXPECT_EQ(text.find("DEFAULT TILT_IHOLD_IRUN\n", text.find("DEFAULT TILT_IHOLD_IRUN\n") + 1), std::string::npos);
     // Past the tilt switch: stopped by it, backed off 30000 below where the tilt stood on it.
     s.moveAbsolute(0, 700000, 59000);
