@@ -1,4 +1,5 @@
-// Points the process log at a memory buffer for the life of a test scope.
+// Points the process log at a scratch file for the life of a test scope; it may be read while
+// threads are still logging.
 #pragma once
 
 #include <cstdio>
@@ -16,7 +17,5 @@ public:
 private:
     FILE* savedStream;
     int savedLevel;
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* memory;
+    FILE* file;
 };
