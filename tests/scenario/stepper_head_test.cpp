@@ -22,6 +22,7 @@
 #include "platform/signal_watcher.h"
 #include "status/tally_lamp.h"
 #include "support/fake_visca_target.h"
+#include "support/file_text.h"
 #include "support/log_capture.h"
 #include "support/scenario_elapsed.h"
 #include "support/stepper_rig.h"
@@ -50,18 +51,18 @@ std::vector<uint32_t> valuesOf(const Writes& writes, uint8_t reg) {
 }
 bool homed(StepperRig& rig) { return rig.begin() && waitFor([&] { return rig.stepper->limit_state == 1; }, 40s); }
 
-// A memory stream for the commands' output; `take` gives what was written since the last take.
+// The commands' output, unbuffered in a scratch file (a thread may still be writing); `take` gives
+// what was written since the last take.
 struct Output {
-    ~Output() { std::fclose(file), std::free(buffer); }
+    Output() { std::setvbuf(file, nullptr, _IONBF, 0); }
+    ~Output() { std::fclose(file); }
     std::string take() {
-        std::fflush(file);
-        std::string text(buffer + taken, size - taken);
-        taken = size;
+        std::string text = fileTextFrom(file, taken);
+        taken += text.size();
         return text;
     }
-    char* buffer = nullptr;
-    size_t size = 0, taken = 0;
-    FILE* file = open_memstream(&buffer, &size);
+    size_t taken = 0;
+    FILE* file = std::tmpfile();
 };
 
 struct HomingCase {
@@ -335,24 +336,19 @@ TEST_F(HomedHead, EngineeringCommandsPrintAndMove) {
 // QC mode: once homed the relay runs the sweep through the engineering commands; stop sends the head home.
 TEST_F(HomedHead, QcRelaySweepsAndSendsTheHeadHomeOnStop) {
     Stepper& s = *rig->stepper;
-    const std::string path = std::filesystem::temp_directory_path() / ("qc-sweep-" + std::to_string(getpid()));
-    std::unique_ptr<FILE, int (*)(FILE*)> sink{std::fopen(path.c_str(), "w"), &std::fclose};
-    const auto printed = [&] {
-        std::ifstream in(path);
-        return std::string{std::istreambuf_iterator<char>(in), {}};
-    };
-    DebugCommand debug(s, rig->hw, sink.get());
+    Output output;
+    std::string printed;
+    DebugCommand debug(s, rig->hw, output.file);
     FakeViscaTarget target;
     TallyLamp lamp(rig->hw);
     TallyRelay relay(nullptr, target, s, lamp, debug, true);
     relay.start();
     // The pan sweep starts 10 degrees in from -175 (past this head's limits, so refused).
     const std::string first = "Go to ABSOLUTE PAN  Pos " + std::to_string(s.pan_center + ((-165 * 8533) & ~0xFF));
-    EXPECT_TRUE(waitFor([&] { return printed().find(first) != std::string::npos; }, 10s)) << printed();
+    EXPECT_TRUE(waitFor([&] { return (printed += output.take()).find(first) != std::string::npos; }, 10s)) << printed;
     EXPECT_LT(elapsed([&] { relay.stop(); }), 2500ms);
-    EXPECT_NE(printed().find("Go to HOME position\n"), std::string::npos);
+    EXPECT_NE(output.take().find("Go to HOME position\n"), std::string::npos);
     EXPECT_EQ(static_cast<int32_t>(rig->model().peek(reg(Stepper::kPan, XTARGET))), s.pan_center.load());
-    std::filesystem::remove(path);
 }
 
 TEST(StepperStart, FixedLimitsWithoutTheSwitchSearchAndAStopScalesDecelerationToTheSpeed) {

@@ -1,8 +1,7 @@
 #include "support/log_capture.h"
 
-#include <unistd.h>
-
 #include "base/log.h"
+#include "support/file_text.h"
 
 // Unbuffered into a scratch file: every line goes straight to the file, and text() reads the file,
 // never the stream's own buffer, which threads still logging are writing.
@@ -18,11 +17,4 @@ LogCapture::~LogCapture() {
     std::fclose(file);
 }
 
-std::string LogCapture::text() {
-    std::string out;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = pread(fileno(file), chunk, sizeof chunk, static_cast<off_t>(out.size()))) > 0)
-        out.append(chunk, static_cast<size_t>(n));
-    return out;
-}
+std::string LogCapture::text() { return fileTextFrom(file); }
