@@ -13,6 +13,7 @@
 #include "hw/hardware.h"
 #include "motion/stepper.h"
 #include "sim/app/virtual_camera.h"
+#include "support/camera_state.h"
 #include "support/free_port.h"
 #include "support/http_post.h"
 #include "support/log_capture.h"
@@ -34,16 +35,12 @@ protected:
     static constexpr const char* kEepromDir = "/sys/bus/i2c/drivers/at24/0-0050";
     void SetUp() override {
         setenv("PTZCAM_IFACE", "lo", 1);
-        char pattern[] = "/tmp/ptzcam-presets.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
         setenv("PTZCAM_ROOT", root.c_str(), 1);  // kept across restarts, as a given root is
     }
     void TearDown() override {
         stop();
         unsetenv("PTZCAM_ROOT");
         unsetenv("PTZCAM_IFACE");
-        std::filesystem::remove_all(root);
     }
     void start(bool servo = true, int httpPort = 0) {
         sim::SimSettings settings = quietSettings("none");
@@ -79,7 +76,8 @@ protected:
         return waitFor([&] { return at(0, tilt) && at(1, pan); }, 20s);
     }
 
-    std::string root;
+    ScratchRoot scratch;
+    const std::string root = scratch.path;
     std::unique_ptr<sim::VirtualCamera> camera;
     std::shared_ptr<hardware> hw;
     std::unique_ptr<ptz> service;
@@ -107,9 +105,11 @@ TEST_F(Presets, StartUpSettingsSelectDegreeModeVersionAndSpeedUp) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.config ? c.config : "(none)");
-        std::filesystem::remove_all(root + "/root");
-        if (c.config) std::filesystem::create_directories(root + "/root/server");
-        if (c.config) std::ofstream(root + "/root/server/config.cfg") << c.config;
+        std::filesystem::remove_all(root + "/root/server");
+        if (c.config) {
+            std::filesystem::create_directories(root + "/root/server");
+            std::ofstream(root + "/root/server/config.cfg") << c.config;
+        }
         start(false);
         EXPECT_EQ(camera->fpga().peek(1026), c.degreeCode);
         EXPECT_EQ(service->networkInfo().version_string, c.version);
@@ -234,8 +234,7 @@ TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKeptBes
     service->pushCommand({VISCA_PTZ_PAN_REVERSE, 1, 0});
     service->pushCommand({VISCA_PTZ_TILT_REVERSE, 1, 0});
     EXPECT_TRUE(waitFor([&] {
-        std::ifstream in(root + "/root/server/config.cfg");
-        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        const std::string text = scratch.config();
         return text.find("PAN_REVERSE=true\n") != std::string::npos && text.find("TILT_REVERSE=true\n") != std::string::npos;
     }));
 
