@@ -12,15 +12,22 @@
 
 using namespace std::chrono_literals;
 
-// The known platform's lines are checked by the entry's end-to-end tests.
-TEST(HardwareOnSimulator, AnUnknownPlatformHasANameButNoVersion) {
-    auto settings = quietSettings();
-    settings.fpga.platformId = 77;
-    sim::VirtualCamera camera(settings);
-    hardware hw(camera.platform());
-    const auto i = hw.platform_info();
-    EXPECT_EQ(std::make_tuple(i.platform_name, int(i.platform_id), int(i.version_major), int(i.version_minor)),
-              std::make_tuple(std::string("Unknown platform"), 77, 0, 0));
+// The known platform's lines are checked by the entry's end-to-end tests. Only platform 1 sees memory
+// with bit 31 set, and only when the entry asks for bus addresses to be translated.
+TEST(HardwareOnSimulator, AnUnknownPlatformHasNoVersionAndOnlyTheEarlyDesignTranslatesAddresses) {
+    for (const int id : {77, 1}) {
+        auto settings = quietSettings();
+        settings.fpga.platformId = id;
+        sim::VirtualCamera camera(settings);
+        hardware hw(camera.platform());
+        const auto i = hw.platform_info();
+        if (id == 77)
+            EXPECT_EQ(std::make_tuple(i.platform_name, int(i.platform_id), int(i.version_major), int(i.version_minor)),
+                      std::make_tuple(std::string("Unknown platform"), 77, 0, 0));
+        const uint32_t plain = hw.bus_address(0x100);
+        hw.translate_addresses = true;
+        EXPECT_EQ(hw.bus_address(0x100), id == 1 ? (plain | 0x80000000u) : plain) << id;
+    }
 }
 
 TEST(HardwareOnSimulator, TheLastLineInterruptsAndLinesOutOfRangeNever) {

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "hw/hardware.h"
+#include "platform/device_path.h"
 #include "platform/linux_platform.h"
 #include "support/fake_camera_tree.h"
 #include "support/log_capture.h"
@@ -204,3 +205,15 @@ TEST(HardwareOnSysfs, UnreadableOrUnmappableReservedRegionIsAnError) {
     }
 }
 }  // namespace
+
+// The device root is a prefix without its trailing slashes; an empty one is none, as is an empty interface.
+TEST(DevicePath, RootPrefixAndInterfaceDefault) {
+    for (const auto& [root, path] : {std::pair{"", "/dev/mem"}, {"/tmp/r//", "/tmp/r/dev/mem"}}) {
+        setenv("PTZCAM_ROOT", root, 1);
+        EXPECT_EQ(platform::devicePath("/dev/mem"), path);
+    }
+    unsetenv("PTZCAM_ROOT");
+    setenv("PTZCAM_IFACE", "", 1);
+    EXPECT_EQ(platform::interfaceName(), "eth0");
+    unsetenv("PTZCAM_IFACE");
+}

@@ -87,6 +87,10 @@ TEST(ServoPackets, AcknowledgementAndPingRules) {
     EXPECT_EQ(s.error, 1);  // the answering ID
     s.answer(status(3, 0));
     EXPECT_EQ(s.ping(SCS::kBroadcast), 3);  // anyone may answer a broadcast ping
+    for (const Bytes& wrong : {status(3, 0), badChecksum}) {
+        s.answer(wrong);
+        EXPECT_EQ(s.ping(1), -1);
+    }
 }
 
 // 0x8010 is -16 with the sign in bit 15 but 16 as a 12-bit offset; a failed read is -1, not sign-converted.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hw/device_cyclone.h"
+#include "media/compressed_frame_record.h"
 #include "media/audio_capture.h"
 #include "media/audio_ring.h"
 #include "media/buffer_ring.h"
@@ -53,6 +54,19 @@ TEST(CaptureFormat, ModeAndPreviewTableEdges) {
 
 // Whole MiB; one that would pass the end goes back to the base, one that exactly fills the rest stays, one that can
 // never fit (or is empty) is refused; a window at the top never wraps to 0; nor does audio ending at the end.
+// 4:2:2 pictures are coded 16 wide with padding when not a multiple of 64; 4:2:0 ones cut to 64.
+TEST(CompressedRecord, GeometryAndFourccFollowTheFormatAndStream) {
+    video_capture::frame_t captured{};
+    captured.width = 1000;
+    const auto full = make_compressed_record(captured);
+    captured.format = 1, captured.stream = 1;
+    const auto preview = make_compressed_record(captured);
+    EXPECT_EQ(std::make_tuple(full->width, full->pad_width, full->is_420, full->fourcc),
+              std::make_tuple(992, 1, 0, ndi::fourcc_SHQ2));
+    EXPECT_EQ(std::make_tuple(preview->width, preview->pad_width, preview->is_420, preview->fourcc),
+              std::make_tuple(960, 0, 1, ndi::fourcc_shq0));
+}
+
 TEST(BufferRing, RoundsToMegabytesWrapsAndRefusesWhatCanNeverFit) {
     const std::tuple<uint32_t, uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> cases[] = {
         {0x10000000, 0x3000000, {{3840 * 2160 * 2, 0x10000000}, {1, 0x11000000}, {0x100000, 0x11100000},
