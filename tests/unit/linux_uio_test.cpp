@@ -137,7 +137,13 @@ TEST_F(LinuxUioTest, OpenCloseAndAMapThatCannotBeMapped) {
     EXPECT_EQ(uio->read32(0, 0), 0u);  // not open yet
     ASSERT_EQ(uio->open(), 0);
     EXPECT_EQ(uio->read32(0, 0), 42u);
+    const auto mapped = [&] {
+        std::ifstream in("/proc/self/maps");
+        return std::string{std::istreambuf_iterator<char>(in), {}}.find(node(3).string()) != std::string::npos;
+    };
+    EXPECT_TRUE(mapped());
     uio->close();
+    EXPECT_FALSE(mapped()) << "close unmaps";
     uio->close();
     uio->write32(0, 0, 7);
     EXPECT_EQ(fileValue(3, 0), 42u);

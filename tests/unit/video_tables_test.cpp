@@ -1,19 +1,22 @@
 // The edges of the video and audio paths' pure tables; the scenarios run their nominal values.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <numeric>
 #include <set>
 #include <tuple>
 #include <vector>
 
 #include "hw/device_cyclone.h"
-#include "media/compressed_frame_record.h"
 #include "media/audio_capture.h"
 #include "media/audio_ring.h"
 #include "media/buffer_ring.h"
 #include "media/capture_format.h"
+#include "media/compressed_frame_record.h"
 #include "media/quality_slots.h"
 #include "media/slice_assembly.h"
 #include "media/track.h"
+#include "status/hdmi_edid.h"
 #include "status/hdmi_format.h"
 
 TEST(Device, ReservedSplitKeepsTheLast64KiBForAudioAndOnlyTheCycloneSetsBit31) {
@@ -65,6 +68,23 @@ TEST(CompressedRecord, GeometryAndFourccFollowTheFormatAndStream) {
               std::make_tuple(992, 1, 0, ndi::fourcc_SHQ2));
     EXPECT_EQ(std::make_tuple(preview->width, preview->pad_width, preview->is_420, preview->fourcc),
               std::make_tuple(960, 0, 1, ndi::fourcc_shq0));
+}
+
+// Each detailed timing of the EDID is the standard one (pixel clock in 10 kHz, active and blanking
+// pixels and lines), and each block sums to zero.
+TEST(Edid, DetailedTimingsAreTheStandardOnesAndEachBlockSumsToZero) {
+    const edid_bytes& e = hdmi_edid();
+    const auto timing = [&](size_t at) {
+        return std::array<int, 5>{e[at] | e[at + 1] << 8, e[at + 2] | (e[at + 4] & 0xF0) << 4,
+                                  e[at + 3] | (e[at + 4] & 0x0F) << 8, e[at + 5] | (e[at + 7] & 0xF0) << 4,
+                                  e[at + 6] | (e[at + 7] & 0x0F) << 8};
+    };
+    EXPECT_EQ(timing(54), (std::array<int, 5>{14850, 1920, 280, 1080, 45}));      // 1080p60
+    EXPECT_EQ(timing(72), (std::array<int, 5>{7425, 1280, 370, 720, 30}));        // 720p60
+    EXPECT_EQ(timing(128 + 37), (std::array<int, 5>{7425, 1920, 280, 540, 22}));  // 1080i60
+    EXPECT_EQ(timing(128 + 55), (std::array<int, 5>{7425, 1920, 720, 540, 22}));  // 1080i50
+    for (const size_t block : {size_t{0}, size_t{128}})
+        EXPECT_EQ(std::accumulate(e.begin() + long(block), e.begin() + long(block) + 128, 0) % 256, 0) << block;
 }
 
 TEST(BufferRing, RoundsToMegabytesWrapsAndRefusesWhatCanNeverFit) {
