@@ -36,14 +36,15 @@ TEST(Entry, VersionTextFollowsTheConfiguration) {
     for (const auto& [config, expected] : std::initializer_list<std::pair<const char*, const char*>>{
              {nullptr, "v2.4.6_90(M)"},  // a missing file is created with the defaults
              {"PtzLimitDegree=0\n", "v2.4.6_0(M)"},
+             {"", "v2.4.6_150"},  // unreadable (here a folder): the head's own 150
              {"PtzLimitDegree=150\nPAN_REVERSE=true\n", "v2.4.6_150-Reverse"},
              {"PtzLimitDegree=350\nTILT_REVERSE=true\r\n", "v2.4.6_350(M)-Reverse"},
              {"PtzLimitDegree=90\nPAN_REVERSE=True\n", "v2.4.6_90(M)"}}) {
         SCOPED_TRACE(config ? config : "(none)");
         ScratchRoot root;
         if (config) {
-            fs::create_directories(root.path + "/root/server");
-            std::ofstream(root.path + "/root/server/config.cfg") << config;
+            fs::create_directories(root.path + "/root/server" + (*config ? "" : "/config.cfg"));
+            if (*config) std::ofstream(root.path + "/root/server/config.cfg") << config;
         }
         const auto r = version(root);
         EXPECT_EQ(r.status, 0);

@@ -21,9 +21,10 @@ TEST(HardwareOnSimulator, AnUnknownPlatformHasNoVersionAndOnlyTheEarlyDesignTran
         sim::VirtualCamera camera(settings);
         hardware hw(camera.platform());
         const auto i = hw.platform_info();
-        if (id == 77)
+        if (id == 77) {
             EXPECT_EQ(std::make_tuple(i.platform_name, int(i.platform_id), int(i.version_major), int(i.version_minor)),
                       std::make_tuple(std::string("Unknown platform"), 77, 0, 0));
+        }
         const uint32_t plain = hw.bus_address(0x100);
         hw.translate_addresses = true;
         EXPECT_EQ(hw.bus_address(0x100), id == 1 ? (plain | 0x80000000u) : plain) << id;

@@ -55,8 +55,6 @@ TEST(CaptureFormat, ModeAndPreviewTableEdges) {
               std::make_tuple(false, true, true));
 }
 
-// Whole MiB; one that would pass the end goes back to the base, one that exactly fills the rest stays, one that can
-// never fit (or is empty) is refused; a window at the top never wraps to 0; nor does audio ending at the end.
 // 4:2:2 pictures are coded 16 wide with padding when not a multiple of 64; 4:2:0 ones cut to 64.
 TEST(CompressedRecord, GeometryAndFourccFollowTheFormatAndStream) {
     video_capture::frame_t captured{};
@@ -87,6 +85,8 @@ TEST(Edid, DetailedTimingsAreTheStandardOnesAndEachBlockSumsToZero) {
         EXPECT_EQ(std::accumulate(e.begin() + long(block), e.begin() + long(block) + 128, 0) % 256, 0) << block;
 }
 
+// Whole MiB; one that would pass the end goes back to the base, one that exactly fills the rest stays, one that can
+// never fit (or is empty) is refused; a window at the top never wraps to 0; nor does audio ending at the end.
 TEST(BufferRing, RoundsToMegabytesWrapsAndRefusesWhatCanNeverFit) {
     const std::tuple<uint32_t, uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> cases[] = {
         {0x10000000, 0x3000000, {{3840 * 2160 * 2, 0x10000000}, {1, 0x11000000}, {0x100000, 0x11100000},
