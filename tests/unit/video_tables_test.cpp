@@ -68,19 +68,21 @@ TEST(CompressedRecord, GeometryAndFourccFollowTheFormatAndStream) {
               std::make_tuple(960, 0, 1, ndi::fourcc_shq0));
 }
 
-// Each detailed timing of the EDID is the standard one (pixel clock in 10 kHz, active and blanking
-// pixels and lines), and each block sums to zero.
+// Each detailed timing of the EDID is the standard one (pixel clock in 10 kHz; active, blanking, sync
+// offset and sync width in pixels, then in lines), and each block sums to zero.
 TEST(Edid, DetailedTimingsAreTheStandardOnesAndEachBlockSumsToZero) {
     const edid_bytes& e = hdmi_edid();
+    using Timing = std::array<int, 9>;
     const auto timing = [&](size_t at) {
-        return std::array<int, 5>{e[at] | e[at + 1] << 8, e[at + 2] | (e[at + 4] & 0xF0) << 4,
-                                  e[at + 3] | (e[at + 4] & 0x0F) << 8, e[at + 5] | (e[at + 7] & 0xF0) << 4,
-                                  e[at + 6] | (e[at + 7] & 0x0F) << 8};
+        const int low = e[at + 11];
+        return Timing{e[at] | e[at + 1] << 8, e[at + 2] | (e[at + 4] & 0xF0) << 4, e[at + 3] | (e[at + 4] & 0x0F) << 8,
+                      e[at + 8] | (low >> 6) << 8, e[at + 9] | (low >> 4 & 3) << 8, e[at + 5] | (e[at + 7] & 0xF0) << 4,
+                      e[at + 6] | (e[at + 7] & 0x0F) << 8, e[at + 10] >> 4 | (low >> 2 & 3) << 4, (e[at + 10] & 0x0F) | (low & 3) << 4};
     };
-    EXPECT_EQ(timing(54), (std::array<int, 5>{14850, 1920, 280, 1080, 45}));      // 1080p60
-    EXPECT_EQ(timing(72), (std::array<int, 5>{7425, 1280, 370, 720, 30}));        // 720p60
-    EXPECT_EQ(timing(128 + 37), (std::array<int, 5>{7425, 1920, 280, 540, 22}));  // 1080i60
-    EXPECT_EQ(timing(128 + 55), (std::array<int, 5>{7425, 1920, 720, 540, 22}));  // 1080i50
+    EXPECT_EQ(timing(54), (Timing{14850, 1920, 280, 88, 44, 1080, 45, 4, 5}));        // 1080p60
+    EXPECT_EQ(timing(72), (Timing{7425, 1280, 370, 110, 40, 720, 30, 5, 5}));         // 720p60
+    EXPECT_EQ(timing(128 + 37), (Timing{7425, 1920, 280, 88, 44, 540, 22, 2, 5}));    // 1080i60
+    EXPECT_EQ(timing(128 + 55), (Timing{7425, 1920, 720, 528, 44, 540, 22, 2, 5}));   // 1080i50
     for (const size_t block : {size_t{0}, size_t{128}})
         EXPECT_EQ(std::accumulate(e.begin() + long(block), e.begin() + long(block) + 128, 0) % 256, 0) << block;
 }
