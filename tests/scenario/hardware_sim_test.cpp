@@ -1,5 +1,5 @@
-// The hardware layer brought up against the simulated FPGA, memory and device tree. Masking, poisoning,
-// bus addresses and the output device set are checked on the fake sysfs tree (hardware_sysfs_test).
+// The hardware layer brought up against the simulated FPGA, memory and device tree. The reserved
+// region's errors are checked on the fake sysfs tree (linux_uio_test).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -44,15 +44,24 @@ TEST(HardwareOnSimulator, TheLastLineInterruptsAndLinesOutOfRangeNever) {
     fire.join();
 }
 
-TEST(HardwareOnSimulator, MissingInputSetIsLoggedAndTheCameraStaysReady) {
-    auto settings = quietSettings();
-    settings.absentUio = {"ndi_enc"};
-    sim::VirtualCamera camera(settings);
-    LogCapture log(2);
-    hardware hw(camera.platform());
-    EXPECT_TRUE(hw.is_ready());
-    EXPECT_EQ(log.text(), "Did not find uio device ndi_enc!\n...not looking for other input devices.\n");
-    EXPECT_LT(hw.wait_irq(hardware::vid_in, 1ms), 0);
+// A missing device ends the search of its set: the set's other interrupts are never there; the camera
+// stays ready without them.
+TEST(HardwareOnSimulator, AMissingDeviceIsLoggedWithItsSetAndTheCameraStaysReady) {
+    const struct { const char *absent, *set; int other; } cases[] = {
+        {"ndi_enc", "input", hardware::vid_in}, {"ndi_dec", "output", hardware::aud_out}};
+    for (const auto& c : cases) {
+        auto settings = quietSettings();
+        settings.absentUio = {c.absent};
+        sim::VirtualCamera camera(settings);
+        LogCapture log(2);
+        hardware hw(camera.platform());
+        EXPECT_TRUE(hw.is_ready());
+        EXPECT_EQ(log.text(), std::string("Did not find uio device ") + c.absent + "!\n...not looking for other " + c.set +
+                                  " devices.\n");
+        hw.enable_irq(c.other);
+        camera.fpga().line(c.other).raise();
+        EXPECT_LT(hw.wait_irq(c.other, 200ms), 0) << c.absent << ": the set's other devices are not opened";
+    }
 }
 
 // Four cells and no video node: the raw window falls back to the first 512 MiB.

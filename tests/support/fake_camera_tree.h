@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -14,18 +13,14 @@ public:
     static constexpr uint32_t kReservedSize = 0x00040000;
     static constexpr uint32_t kVideoPhysical = 0x00100000;
     static constexpr uint32_t kVideoSize = 0x00080000;
-    // Lays out every UIO device but the absent ones; sets PTZCAM_ROOT.
-    explicit FakeCameraTree(const std::set<std::string>& absent = {});
+    // Lays out every UIO device; sets PTZCAM_ROOT.
+    FakeCameraTree();
     ~FakeCameraTree();
     FakeCameraTree(const FakeCameraTree&) = delete;
     FakeCameraTree& operator=(const FakeCameraTree&) = delete;
 
     void writeRegCells(const std::string& node, const std::vector<uint32_t>& cells);
     void removeNode(const std::string& node);
-    uint32_t registerWord(uint32_t byteOffset) const;
-    uint8_t registerByte(uint32_t byteOffset) const;
-    void setRegisterWord(uint32_t byteOffset, uint32_t value);
-    uint32_t memoryWord(uint32_t physical) const;
 
 private:
     std::string path(const std::string& relative) const { return root + relative; }

@@ -1,12 +1,13 @@
 #include "support/free_port.h"
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <mutex>
 #include <random>
 #include <set>
+
+#include "support/udp_endpoint.h"
 
 namespace {
 // Below the default ephemeral range (32768..60999) and above the well-known and registered ports
@@ -17,10 +18,7 @@ constexpr uint16_t kLast = 32767;
 bool bindable(int type, uint16_t port) {
     const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(port);
+    const sockaddr_in local = inetAddress(INADDR_ANY, port);
     const bool ok = bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
     close(fd);
     return ok;

@@ -1,22 +1,19 @@
 // Plain HTTP/1.0 requests over a loopback socket.
 #include "support/http_post.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
+#include "support/udp_endpoint.h"
+
 std::string httpExchange(int port, const std::string& request) {
     std::string response;
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return response;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+    const sockaddr_in address = inetAddress(INADDR_LOOPBACK, static_cast<uint16_t>(port));
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
         ::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
         char buffer[4096];
         ssize_t n;

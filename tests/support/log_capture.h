@@ -2,8 +2,9 @@
 // threads are still logging.
 #pragma once
 
-#include <cstdio>
 #include <string>
+
+#include "support/scratch_file.h"
 
 class LogCapture {
 public:
@@ -12,10 +13,10 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    std::string text();
+    std::string text() const { return scratch.textFrom(0); }
 
 private:
     FILE* savedStream;
     int savedLevel;
-    FILE* file;
+    ScratchFile scratch;
 };

@@ -1,5 +1,5 @@
-// What a stream's file holds from a byte offset on, read from the file itself and not from the
-// stream's buffer: the stream must be unbuffered, and a thread may still be writing to it.
+// An unbuffered scratch file that may be read while a thread still writes to it: reads go to the
+// file itself, never to the stream's buffer.
 #pragma once
 
 #include <unistd.h>
@@ -7,11 +7,30 @@
 #include <cstdio>
 #include <string>
 
-inline std::string fileTextFrom(FILE* file, size_t from = 0) {
-    std::string text;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = pread(fileno(file), chunk, sizeof chunk, static_cast<off_t>(from + text.size()))) > 0)
-        text.append(chunk, static_cast<size_t>(n));
-    return text;
-}
+class ScratchFile {
+public:
+    ScratchFile() { std::setvbuf(file, nullptr, _IONBF, 0); }
+    ~ScratchFile() { std::fclose(file); }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    std::string textFrom(size_t from) const {
+        std::string text;
+        char chunk[4096];
+        ssize_t n;
+        while ((n = pread(fileno(file), chunk, sizeof chunk, static_cast<off_t>(from + text.size()))) > 0)
+            text.append(chunk, static_cast<size_t>(n));
+        return text;
+    }
+    // What was written since the last take.
+    std::string take() {
+        std::string text = textFrom(taken);
+        taken += text.size();
+        return text;
+    }
+
+    FILE* const file = std::tmpfile();
+
+private:
+    size_t taken = 0;
+};

@@ -8,19 +8,20 @@
 namespace {
 constexpr size_t kLargestDatagram = 2048;
 
-sockaddr_in address(uint32_t hostOrderAddress, uint16_t port) {
+}  // namespace
+
+sockaddr_in inetAddress(uint32_t hostOrderAddress, uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(hostOrderAddress);
     a.sin_port = htons(port);
     return a;
 }
-}  // namespace
 
 UdpEndpoint::UdpEndpoint(uint16_t port, uint32_t hostOrderAddress) : fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    const sockaddr_in local = address(hostOrderAddress, port);
+    const sockaddr_in local = inetAddress(hostOrderAddress, port);
     isBound = bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
 }
 
@@ -29,7 +30,7 @@ UdpEndpoint::~UdpEndpoint() {
 }
 
 void UdpEndpoint::sendTo(uint16_t port, const Bytes& datagram, const std::string& ip) const {
-    sockaddr_in to = address(0, port);
+    sockaddr_in to = inetAddress(0, port);
     inet_pton(AF_INET, ip.c_str(), &to.sin_addr);
     sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// An IPv4 socket address from host-order parts.
+sockaddr_in inetAddress(uint32_t hostOrderAddress, uint16_t port);
+
 class UdpEndpoint {
 public:
     using Bytes = std::vector<uint8_t>;

@@ -187,14 +187,6 @@ TEST_F(LinuxUioTest, InterruptsTimeOutOrReturnTheEventCountAndControlWritesOneAn
 using Tree = FakeCameraTree;
 std::unique_ptr<hardware> bringUp() { return std::make_unique<hardware>(std::make_shared<platform::LinuxPlatform>()); }
 
-// A missing output device is logged and leaves the hardware ready; the simulated-hardware test covers inputs.
-TEST(HardwareOnSysfs, MissingOutputDeviceIsLoggedAndStaysReady) {
-    Tree tree({"ndi_dec"});
-    LogCapture log(2);
-    EXPECT_TRUE(bringUp()->is_ready());
-    EXPECT_EQ(log.text(), "Did not find uio device ndi_dec!\n...not looking for other output devices.\n");
-}
-
 // Three cells or no node cannot be read; an address that is not page aligned cannot be mapped.
 TEST(HardwareOnSysfs, UnreadableOrUnmappableReservedRegionIsAnError) {
     const std::string unreadable = "Cannot read VadIvo_Reserved reg details from device-tree!";
