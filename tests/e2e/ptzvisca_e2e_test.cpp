@@ -9,7 +9,6 @@
 #include "support/child_process.h"
 #include "support/fake_visca_target.h"
 #include "support/root_only.h"
-#include "support/udp_endpoint.h"
 #include "support/wait_for.h"
 
 using namespace std::chrono_literals;

@@ -1,7 +1,6 @@
 // A runtime of our own in place of libndi.so.5, for the loader tests. Each call leaves a
 // trace that only that call leaves, so a call resolved to the wrong symbol shows.
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "platform/ndi_types.h"

@@ -315,7 +315,8 @@ TEST_F(HomedHead, EngineeringCommandsPrintAndMove) {
     EXPECT_NE(text.find(" Move = "), std::string::npos);
 }
 
-// QC mode: once homed the relay runs the sweep through the engineering commands; stop sends the head home.
+// QC mode: while the head is under way the lamp blinks the third colour (code 3); once there the relay runs the
+// sweep through the engineering commands; stop sends the head home.
 TEST_F(HomedHead, QcRelaySweepsAndSendsTheHeadHomeOnStop) {
     Stepper& s = *rig->stepper;
     ScratchFile output;
@@ -324,7 +325,9 @@ TEST_F(HomedHead, QcRelaySweepsAndSendsTheHeadHomeOnStop) {
     FakeViscaTarget target;
     TallyLamp lamp(rig->hw);
     TallyRelay relay(nullptr, target, s, lamp, debug, true);
+    s.moveAbsolute(Stepper::kPan, s.pan_left + 8533, 20000);  // seconds of travel
     relay.start();
+    EXPECT_TRUE(waitFor([&] { return rig->camera->fpga().peek(1025) == 3; }, 5s));
     // The pan sweep starts 10 degrees in from -175 (past this head's limits, so refused).
     const std::string first = "Go to ABSOLUTE PAN  Pos " + std::to_string(s.pan_center + ((-165 * 8533) & ~0xFF));
     EXPECT_TRUE(waitFor([&] { return (printed += output.take()).find(first) != std::string::npos; }, 10s)) << printed;

@@ -2,7 +2,6 @@
 #include "platform/linux_uio.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -18,7 +17,6 @@
 #include "platform/device_path.h"
 #include "platform/linux_platform.h"
 #include "support/fake_camera_tree.h"
-#include "support/log_capture.h"
 #include "support/thrown_message.h"
 
 namespace {

@@ -1,6 +1,5 @@
 // VISCA datagrams and their answers byte for byte, inquiry answers, the socket thread's serial input,
-// the discovery reply's edges. The end-to-end suites run the real sockets: header-only, reply (so on
-// one host it never answers its own) and malformed datagrams, the bridge, discovery, the position.
+// the discovery reply's edges. The end-to-end suites run the real sockets: the bridge, discovery, the position.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -183,6 +182,8 @@ TEST(Receive, NetworkDatagramsGetTheirRepliesAndPrintWhatFailed) {
         {datagram(visca::kTypeControlCommand, 0x1234, "01"), 1, "", {controlReply(0)}, -1},
         {command(7, "81 01 06 04 FE"), 1, "", {controlReply(7)}, -1},
         {command(8, "82 01 06 04 FF"), 1, "", {controlReply(8)}, -1},
+        {Bytes(8, 0x01), 1, "", {}, -1},  // a header alone
+        {datagram(visca::kTypeReply, 0x2A, "90 41 FF"), 1, "", {}, -1},  // never answered: no loop between cameras
     };
     for (const auto& c : cases) {
         FakeViscaTarget target;
