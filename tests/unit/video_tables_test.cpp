@@ -69,8 +69,8 @@ TEST(CompressedRecord, GeometryAndFourccFollowTheFormatAndStream) {
 }
 
 // Each detailed timing of the EDID is the standard one (pixel clock in 10 kHz; active, blanking, sync
-// offset and sync width in pixels, then in lines), and each block sums to zero.
-TEST(Edid, DetailedTimingsAreTheStandardOnesAndEachBlockSumsToZero) {
+// offset and sync width in pixels, then in lines), each block sums to zero, the video codes are the standard ones.
+TEST(Edid, DetailedTimingsAndVideoCodesAreTheStandardOnesAndEachBlockSumsToZero) {
     const edid_bytes& e = hdmi_edid();
     using Timing = std::array<int, 9>;
     const auto timing = [&](size_t at) {
@@ -85,6 +85,8 @@ TEST(Edid, DetailedTimingsAreTheStandardOnesAndEachBlockSumsToZero) {
     EXPECT_EQ(timing(128 + 55), (Timing{7425, 1920, 720, 528, 44, 540, 22, 2, 5}));   // 1080i50
     for (const size_t block : {size_t{0}, size_t{128}})
         EXPECT_EQ(std::accumulate(e.begin() + long(block), e.begin() + long(block) + 128, 0) % 256, 0) << block;
+    // The standard codes of 1080p60 (native), 1080p50/24/25/30, 1080i60/50, 720p60/50/24/25/30, 480i and 576i.
+    EXPECT_EQ(std::vector<int>(e.begin() + 133, e.begin() + 149), (std::vector<int>{0x80 | 16, 31, 32, 33, 34, 5, 20, 4, 19, 60, 61, 62, 6, 7, 21, 22}));
 }
 
 // Whole MiB; one that would pass the end goes back to the base, one that exactly fills the rest stays, one that can

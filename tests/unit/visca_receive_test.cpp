@@ -174,9 +174,8 @@ TEST(Receive, NetworkDatagramsGetTheirRepliesAndPrintWhatFailed) {
         {command(0x2A, "81 01 06 01 00 00 01 03 FF"), 1, "", {ack, hexBytes("01 11 00 03 00 00 00 2A 90 51 FF")},
          VISCA_PTZ_STOP},
         {command(0x2A, "81 01 06 01 19 10 01 03 FF"), 1, "VISCA parser flag unknown\n", {ack, error}, -1},
-        // An absolute position before the limits are homed.
         {command(0x2A, "81 01 06 02 05 05 00 00 00 01 00 00 00 01 FF"), -1, "VISCA parser Error Syntax\n",
-         {ack, error}, -1},
+         {ack, error}, -1},  // an absolute position before the limits are homed
         {command(0x2A, "81 05 FF"), 1, "Packet Process UNKNOWN\n", {error}, -1},
         {datagram(visca::kTypeInquiry, 0x2A, "81 09 00 02 FF"), 1, "VISCA INQUIRY parser flag unknown\n", {error}, -1},
         {datagram(visca::kTypeControlCommand, 0x1234, "01"), 1, "", {controlReply(0)}, -1},
