@@ -118,8 +118,8 @@ TEST(RateBands, AudioAndFramePeriodEdges) {
         EXPECT_EQ(got, valid) << measured;
     }
     for (const auto& [period, n, d] : std::vector<std::tuple<uint32_t, int32_t, int32_t>>{
-             {16649, 60000, 1001}, {16650, 60000, 1000}, {16682, 60000, 1000}, {16683, 60000, 1001}, {16699, 60000, 1001},
-             {16700, 60000, 1000}, {33349, 30000, 1000}, {33350, 30000, 1001}, {41691, 60000, 1000}, {41692, 24000, 1001}}) {
+             {16649, 60000, 1001}, {16650, 60000, 1000}, {16682, 60000, 1000}, {16683, 60000, 1001}, {16699, 60000, 1001}, {16700, 60000, 1000},
+             {33349, 30000, 1000}, {33350, 30000, 1001}, {41691, 60000, 1000}, {41692, 24000, 1001}, {41724, 24000, 1001}, {41725, 60000, 1000}}) {
         const signal_info s = track::decode(period << 16 | 0xe0);  // bit 7 wins over 6 and 5
         EXPECT_EQ(std::make_tuple(s.rate_n, s.rate_d, s.width, s.height, s.interlaced), std::make_tuple(n, d, 1920, 1080, 0u)) << period;
     }
