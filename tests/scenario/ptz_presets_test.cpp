@@ -35,7 +35,7 @@ protected:
     static constexpr const char* kEepromDir = "/sys/bus/i2c/drivers/at24/0-0050";
     void SetUp() override {
         setenv("PTZCAM_IFACE", "lo", 1);
-        setenv("PTZCAM_ROOT", root.c_str(), 1);  // kept across restarts, as a given root is
+        setenv("PTZCAM_ROOT", scratch.path.c_str(), 1);  // kept across restarts, as a given root is
     }
     void TearDown() override {
         stop();
@@ -58,7 +58,7 @@ protected:
         hw.reset();
         camera.reset();
     }
-    std::string eepromFile() { return root + kEepromDir + "/eeprom"; }
+    std::string eepromFile() { return scratch.path + kEepromDir + "/eeprom"; }
     Bytes eeprom() {
         std::ifstream in(eepromFile(), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -77,7 +77,6 @@ protected:
     }
 
     ScratchRoot scratch;
-    const std::string root = scratch.path;
     std::unique_ptr<sim::VirtualCamera> camera;
     std::shared_ptr<hardware> hw;
     std::unique_ptr<ptz> service;
@@ -105,10 +104,10 @@ TEST_F(Presets, StartUpSettingsSelectDegreeModeVersionAndSpeedUp) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.config ? c.config : "(none)");
-        std::filesystem::remove_all(root + "/root/server");
+        std::filesystem::remove_all(scratch.path + "/root/server");
         if (c.config) {
-            std::filesystem::create_directories(root + "/root/server");
-            std::ofstream(root + "/root/server/config.cfg") << c.config;
+            std::filesystem::create_directories(scratch.path + "/root/server");
+            std::ofstream(scratch.path + "/root/server/config.cfg") << c.config;
         }
         start(false);
         EXPECT_EQ(camera->fpga().peek(1026), c.degreeCode);
@@ -259,7 +258,7 @@ TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKeptBes
 
 TEST_F(Presets, RecallRefusals) {
     // Preset 1 lies beyond any pan limit, preset 2 is empty.
-    std::filesystem::create_directories(root + kEepromDir);
+    std::filesystem::create_directories(scratch.path + kEepromDir);
     Bytes image(256, 0xFF);
     const Bytes record = {10, 24, 0, 0, 0, 0, 0x80, 0x96, 0x98, 0x00, 0x00, 0x08};  // pan 10000000
     std::copy(record.begin(), record.end(), image.begin() + 12);
@@ -292,7 +291,7 @@ TEST_F(Presets, AMissingOrShortEepromLeavesTheCameraRunning) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         std::filesystem::remove_all(file);
-        std::filesystem::create_directories(c.directory ? file : root + kEepromDir);
+        std::filesystem::create_directories(c.directory ? file : scratch.path + kEepromDir);
         if (!c.directory) std::ofstream(file) << "short";
         LogCapture log(2);
         start();
