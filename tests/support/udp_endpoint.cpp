@@ -7,7 +7,6 @@
 
 namespace {
 constexpr size_t kLargestDatagram = 2048;
-
 }  // namespace
 
 sockaddr_in inetAddress(uint32_t hostOrderAddress, uint16_t port) {
