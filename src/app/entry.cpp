@@ -87,6 +87,11 @@ int run(int argc, char** argv, std::shared_ptr<platform::Platform> platform) {
     Console console(capture, audio, [&service](unsigned code, DebugArgs args) { service->debugCommand(code, args); });
     if (console.runConsole() == Console::End::endOfInput) run_until_signal();
 
+    // Every thread is asked to end before any is waited for, so that their waits overlap.
+    service->requestStop();
+    if (tracking) tracking->requestStop();
+    if (capture) capture->requestStop();
+    if (audio) audio->requestStop();
     service.reset();  // first: its threads drive the head and read the others
     capture.reset();
     audio.reset();

@@ -68,20 +68,26 @@ ptz::ptz(std::shared_ptr<network_send> sender_, std::shared_ptr<hardware> hw_, s
     publishStatus();
 }
 
-ptz::~ptz() {
-    logAt(5, "~ptz\n");
-    if (platform) platform->publishStatus("ptz", {});
+// All are asked at once, so their waits (the tally poll's 500 ms, the metadata capture's
+// 200 ms, a LANC key's hold, an adapter probe) overlap.
+void ptz::requestStop() {
     stop_requested = true;
-    // The front-ends use this object: they go before anything they read. The tally relay ends
-    // before the queue, so a tally command it pushed last is still carried out. All are asked
-    // at once, so their waits (the tally poll's 500 ms, the metadata capture's 200 ms) overlap.
     if (ndiReceiver) ndiReceiver->requestStop();
     if (visca) visca->requestStop();
     if (tallyRelay) tallyRelay->requestStop();
+    if (camera) camera->stop();  // a power sequence in progress ends its polls
+    if (stepper) stepper->requestStop();
+}
+
+ptz::~ptz() {
+    logAt(5, "~ptz\n");
+    if (platform) platform->publishStatus("ptz", {});
+    requestStop();
+    // The front-ends use this object: they go before anything they read. The tally relay ends
+    // before the queue, so a tally command it pushed last is still carried out.
     if (ndiReceiver) ndiReceiver->stop();
     if (visca) visca->stop();
     if (tallyRelay) tallyRelay->stop();
-    if (camera) camera->stop();  // a power sequence in progress ends its polls
     ring.push({PTZ_QUIT, 0, 0});
     if (queue_thread.joinable()) queue_thread.join();
     eeprom->close();

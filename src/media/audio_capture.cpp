@@ -48,7 +48,7 @@ audio_capture::audio_capture(std::shared_ptr<hardware> hw_, std::shared_ptr<audi
 audio_capture::~audio_capture() {
     logAt(4, "audio_capture Destructor\n");
     std::fflush(stdout);
-    stop = true;
+    requestStop();
     if (thread.joinable()) thread.join();
     if (platform) platform->publishStatus("audio", {});
 }

@@ -36,6 +36,8 @@ public:
     audio_capture(std::shared_ptr<hardware> hw, std::shared_ptr<audio_compress> compressor,
                   std::shared_ptr<platform::Platform> platform = platform::installed());
     ~audio_capture();
+    // Ends the thread at its next wake-up without waiting for it.
+    void requestStop() { stop = true; }
     audio_capture(const audio_capture&) = delete;
     audio_capture& operator=(const audio_capture&) = delete;
 

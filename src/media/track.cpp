@@ -36,7 +36,7 @@ track::track(std::shared_ptr<hardware> hw_, std::shared_ptr<video_capture> captu
 }
 
 track::~track() {
-    running = 0;
+    requestStop();
     if (thread.joinable()) thread.join();
 }
 

@@ -18,6 +18,8 @@ public:
 
     track(std::shared_ptr<hardware> hw, std::shared_ptr<video_capture> capture, std::shared_ptr<audio_capture> audio);
     ~track();
+    // Ends the thread at its next wake-up (within 100 ms) without waiting for it.
+    void requestStop() { running = 0; }
     track(const track&) = delete;
     track& operator=(const track&) = delete;
 

@@ -35,12 +35,16 @@ video_capture::video_capture(std::shared_ptr<hardware> hw_, std::shared_ptr<vide
 video_capture::~video_capture() {
     logAt(4, "\n video_capture Destructor\n");
     std::fflush(stdout);
+    requestStop();
+    if (thread.joinable()) thread.join();
+}
+
+void video_capture::requestStop() {
     {
         std::lock_guard lock(enable_mutex);
         stop = true;  // also wakes a thread that was never enabled
     }
     enable_cv.notify_all();
-    if (thread.joinable()) thread.join();
 }
 
 void video_capture::start() { thread = std::thread(&video_capture::capture_frames, this); }

@@ -39,6 +39,8 @@ public:
 
     video_capture(std::shared_ptr<hardware> hw, std::shared_ptr<video_compress> compressor, bool full_only);
     virtual ~video_capture();
+    // Wakes the thread to end without waiting for it.
+    void requestStop();
     video_capture(const video_capture&) = delete;
     video_capture& operator=(const video_capture&) = delete;
 

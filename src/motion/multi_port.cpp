@@ -1,7 +1,8 @@
 #include "motion/multi_port.h"
 
 #include <fcntl.h>
-#include <sys/select.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,9 +36,20 @@ constexpr uint8_t kProbeAnswer[7] = {'$', 't', 'u', 'l', 'm', 'o', '*'};
 constexpr int kProbeWaitMs = 1000;
 }  // namespace
 
-MultiPort::MultiPort() : saved_settings(std::make_unique<termios>()), working_settings(std::make_unique<termios>()) {}
+MultiPort::MultiPort()
+    : saved_settings(std::make_unique<termios>()),
+      working_settings(std::make_unique<termios>()),
+      wake_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-MultiPort::~MultiPort() { close(); }
+MultiPort::~MultiPort() {
+    close();
+    if (wake_fd >= 0) ::close(wake_fd);
+}
+
+void MultiPort::stopWaiting() {
+    const uint64_t one = 1;
+    if (wake_fd >= 0 && ::write(wake_fd, &one, sizeof one) < 0) logAt(2, "MultiPort wake failed\n");
+}
 
 int MultiPort::setBaud(int baud) {
     std::lock_guard lock(send_mutex);
@@ -117,16 +129,14 @@ int MultiPort::sendRaw(std::span<const uint8_t, 7> frame) {
     return 1;
 }
 
-bool MultiPort::waitReadable(int descriptor, int timeoutMs) {
-    if (descriptor < 0 || descriptor >= FD_SETSIZE) return false;
-    timeval timeout{timeoutMs / 1000, static_cast<suseconds_t>((timeoutMs % 1000) * 1000)};
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(descriptor, &readable);
+// A hung-up port counts as readable: the read that follows tells that it is gone.
+bool MultiPort::waitReadable(int descriptor, int timeoutMs) const {
+    if (descriptor < 0) return false;
+    pollfd watched[2] = {{descriptor, POLLIN, 0}, {wake_fd, POLLIN, 0}};
     int ready;
-    do ready = select(descriptor + 1, &readable, nullptr, nullptr, &timeout);
+    do ready = ::poll(watched, 2, timeoutMs);
     while (ready < 0 && errno == EINTR);
-    return ready > 0;
+    return ready > 0 && watched[1].revents == 0 && watched[0].revents != 0;
 }
 
 int MultiPort::readTimed(uint8_t* buf, int len) {

@@ -47,16 +47,22 @@ public:
     // The descriptor the socket thread watches, -1 when closed.
     int descriptor() const { return fd.load(); }
 
+    // Ends every wait for the adapter, the one in progress and all later ones: the camera is
+    // closing, and a probe must not hold it for its whole time-out.
+    void stopWaiting();
+
     int read_timeout_ms = 100;
 
 private:
     // Callers hold send_mutex.
     void writePending();
-    static bool waitReadable(int descriptor, int timeoutMs);
+    bool waitReadable(int descriptor, int timeoutMs) const;
 
     std::atomic<int> fd{-1};
     std::unique_ptr<termios> saved_settings;
     std::unique_ptr<termios> working_settings;
+    // Becomes readable, and stays so, once waits are to end.
+    int wake_fd = -1;
     uint8_t tx_buffer[kTxBytes]{};
     int tx_length = 0;
     // Key frames (queuePTZ) and reply frames (viscaPTZ) share the transmit buffer.

@@ -121,12 +121,18 @@ bool Stepper::handshake(int motor) {
     return true;
 }
 
-void Stepper::close() {
+void Stepper::requestStop() {
     {
         std::lock_guard lock(pause_mutex);
         stop_flag = true;
     }
     pause_wake.notify_all();
+    if (zoomServo) zoomServo->requestStop();
+    if (multiport) multiport->stopWaiting();
+}
+
+void Stepper::close() {
+    requestStop();
     // The homing thread may start the control thread: join it first.
     if (homing_thread.joinable()) homing_thread.join();
     if (control_thread.joinable()) control_thread.join();

@@ -44,6 +44,9 @@ public:
 
     bool begin(const char* spi_path);
     bool handshake(int motor);
+    // Wakes every wait of the head's threads, the zoom's and the adapter's without waiting for
+    // them, so that a caller may ask the rest of the camera to stop meanwhile.
+    void requestStop();
     void close();
 
     int rotate(int motor, int32_t speed);

@@ -121,12 +121,16 @@ void ZoomServo::startZoomThread() {
     });
 }
 
-void ZoomServo::close() {
+void ZoomServo::requestStop() {
     {
         std::lock_guard lock(wake_mutex);
         stop_flag = true;
     }
     wake.notify_all();
+}
+
+void ZoomServo::close() {
+    requestStop();
     if (thread.joinable()) thread.join();
 }
 

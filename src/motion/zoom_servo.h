@@ -59,6 +59,8 @@ public:
     void startZoomThread();
     // Stops the thread, repeats detection and calibration; false when no servo answers.
     bool zoomLimitRestart();
+    // Wakes the thread's waits without waiting for it to end.
+    void requestStop();
     // Ends the thread (torque off) within a second; the port stays as it is.
     void close();
 

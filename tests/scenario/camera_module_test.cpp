@@ -192,6 +192,14 @@ TEST(MultiPortProbe, FindsTheAdapterAtItsSpeedAndAnswersCountByTheirFirstSevenCh
         EXPECT_NE(testing::internal::GetCapturedStdout().find(c.found ? "...Ok." : "...Failed."), std::string::npos);
         responder.join();
     }
+    // A probe nobody answers ends as soon as the camera stops waiting, and so do later ones.
+    MultiPort silent;
+    std::thread stopper([&] { std::this_thread::sleep_for(100ms); silent.stopWaiting(); });
+    testing::internal::CaptureStdout();
+    EXPECT_LT(elapsed([&] { EXPECT_FALSE(silent.probe()); }), 500ms);
+    EXPECT_LT(elapsed([&] { EXPECT_FALSE(silent.probe()); }), 100ms);
+    testing::internal::GetCapturedStdout();
+    stopper.join();
     // Open knows no 230400 but setBaud does.
     MultiPort port;
     ASSERT_EQ(port.open(230400, MultiPort::kPort), 1);
