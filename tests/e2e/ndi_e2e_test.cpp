@@ -1,5 +1,5 @@
-// The virtual camera's NDI source and audio seen from outside. Receiver PTZ control and audio rate
-// changes run the same paths in the NDI, preset and audio pipeline scenarios.
+// The virtual camera's NDI source and audio seen from outside. Audio rate changes run the same
+// paths in the audio pipeline scenario.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -42,11 +42,11 @@ private:
 size_t at(const std::string& text, const char* what) { return text.find(what); }
 }  // namespace
 
-// One run: the announcement, the receivers' metadata and tally, the audio at the input's rate, and
-// the entry's order: audio created after the sender and stopped before it.
+// One run: the announcement, a receiver's tally and PTZ control, the audio at the input's rate,
+// and the entry's order: audio created after the sender and stopped before it.
 TEST(NdiE2e, AnnouncesPtzTakesReceiverMetadataAndTallySendsAudioAndStopsItBeforeTheSender) {
-    SimProcess sim({"-X", "-p", "-p"}, {{"PTZCAM_ROOT", ""}, {"PTZCAM_IFACE", "lo"}, {"PTZSIM_AUDIO_RATE", "44100"}});
-    json s = sim.await([](json& j) { return j.contains("ndi") && j["ndi"]["sender_live"] == true; });
+    SimProcess sim({"-X", "-p", "-p"}, {{"PTZCAM_ROOT", ""}, {"PTZCAM_IFACE", "lo"}, {"PTZSIM_AUDIO_RATE", "44100"}, {"PTZSIM_SPEED", "50"}});
+    json s = sim.await([](json& j) { return j.contains("ptz") && j["ptz"]["limit_state"] == 1 && j["ptz"]["zoom_ready"] == 1; }, 30s);
     EXPECT_EQ(s["ndi"]["sender"], "PTZ");
     EXPECT_EQ(s["ndi"]["connection_metadata"],
               json::array({"<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://127.0.0.1\"/>"}));
@@ -54,13 +54,21 @@ TEST(NdiE2e, AnnouncesPtzTakesReceiverMetadataAndTallySendsAudioAndStopsItBefore
     EXPECT_EQ(sim.post("/ndi/tally?program=1&preview=0"), 200);
     for (const char* bad : {"/ndi/tally?program=1", "/ndi/tally?program=yes&preview=0", "/ndi/metadata"})
         EXPECT_EQ(sim.post(bad), 400) << bad;
-    EXPECT_EQ(sim.post("/ndi/metadata", "<ntk_ptz_pan_tilt_speed pan_speed=\"1\" tilt_speed=\"0\"/>"), 200);
-    // The camera takes the frame, frees it and keeps its record.
-    s = sim.await([](json& j) { return j["ndi"]["metadata_frames"] == 1 && !j["ptz"]["last_ndi_command"].is_null(); }, 5s);
+    sim.await([](json& j) { return j["fpga"]["lamp"] == 1; }, 3s);
+    // Store where the head stands, pan away, zoom to the end, and recall.
+    const int pan = s["pan"]["xactual"], zoom = s["zoom"]["position"];
+    for (const char* frame : {"<ntk_ptz_store_preset index=\"2\"/>", "<ntk_ptz_pan_tilt_speed pan_speed=\"1\" tilt_speed=\"0\"/>"})
+        EXPECT_EQ(sim.post("/ndi/metadata", frame), 200);
+    s = sim.await([&](json& j) { return j["ndi"]["metadata_frames"] == 2 && std::abs(j["pan"]["xactual"].get<int>() - pan) > 20000; }, 5s);
     EXPECT_EQ(s["ndi"]["tally"]["program"], true);
-    EXPECT_EQ(s["ndi"]["tally"]["preview"], false);
-    EXPECT_EQ(s["ndi"]["metadata"]["outstanding"], 0);
     EXPECT_EQ(s["ptz"]["last_ndi_command"], json({{"code", 0x100}, {"arg1_milli", 1000}, {"arg2_milli", 0}}));
+    for (const char* frame : {"<ntk_ptz_pan_tilt_speed/>", "<ntk_ptz_zoom zoom=\"1\"/>"})
+        EXPECT_EQ(sim.post("/ndi/metadata", frame), 200);
+    sim.await([](json& j) { return j["zoom"]["moving"] == 0 && std::abs(j["zoom"]["position"].get<int>() - j["ptz"]["zoom_max"].get<int>()) < 40; });
+    EXPECT_EQ(sim.post("/ndi/metadata", "<ntk_ptz_recall_preset index=\"2\"/>"), 200);
+    s = sim.await([&](json& j) { return j["pan"]["vactual"] == 0 && std::abs(j["pan"]["xactual"].get<int>() - pan) < 512
+                                        && j["zoom"]["position"] == zoom; }, 15s);
+    EXPECT_EQ(s["ndi"]["metadata"]["outstanding"], 0);
 
     s = sim.await([](json& j) { return j["ndi"]["audio_frames"].get<uint64_t>() >= 5 && j["audio"].value("rate", 0) == 44100; });
     EXPECT_EQ(s["ndi"]["audio"]["sample_rate"], 44100);

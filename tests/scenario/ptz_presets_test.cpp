@@ -153,6 +153,10 @@ TEST_F(Presets, AFreshEepromIsFormattedThenPresetsSavedRecalledClearedAndKeptBes
     service->pushCommand({VISCA_PTZ_ZOOM_ABSOLUTE_POS, 12000, 7});
     ASSERT_TRUE(waitFor([&] { return camera->servo()->state().moving == 0 && zoom() > 2048; }, 10s));
     const int zoomed = zoom();
+    // The inquiries read the zoom where it stands.
+    const ZoomReading reading = service->readZoom();
+    EXPECT_EQ((std::tuple{reading.raw, reading.min, reading.max, service->zoomUnknown(), service->zoomSettings().servo_flags & 1}),
+              (std::tuple{zoomed, s.zoom().zoom_min.load(), s.zoom().zoom_max.load(), false, 1}));
     s.last_cmd = 2;
     service->pushCommand({VISCA_PTZ_MEMORY_SET, 3, 0});
     ASSERT_TRUE(waitFor([&] { return eeprom()[36] != 0xFF; }, 3s));
