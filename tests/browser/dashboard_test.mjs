@@ -1,6 +1,5 @@
-// The virtual camera's page in a real browser: the preview shows the colour bars at ten
-// images a second or more, the head moves through the firmware while a button is held,
-// the lamp lights, and the presets, zoom, input and tally controls reach the camera.
+// The virtual camera's page in a real browser: the preview shows the colour bars at ten images a second or more, the
+// head and zoom move through the firmware and a preset brings the zoom back, the lamp lights, input and tally reach the camera.
 //   node dashboard_test.mjs <ptzcam-sim> <screenshot.png>
 import { spawn } from "node:child_process";
 import { mkdtempSync, rmSync } from "node:fs";
@@ -116,14 +115,15 @@ try {
   await page.selectOption("#inputFormat", "1080p50");
   await untilState("the source to change", (s) => s.input === "1080p50");
 
-  // Presets and zoom reach the firmware through the bridge and complete.
-  for (const control of ["#save3", "#recall3"]) {
-    await page.click(control);
-    await until(control + " to complete", replyShows(/A0 41 FF \| A0 51 FF/), 3000);
-    await page.locator("#reply").evaluate((element) => { element.textContent = ""; });
-  }
-  await page.locator("#zoomPosition").fill("8192");
-  await until("the zoom position to complete", replyShows(/82 01 04 47 02 00 00 00 ff\n200 A0 41 FF \| A0 51 FF/), 3000);
+  // Presets and zoom through the bridge: the zoom leaves the saved preset, the recall brings it back.
+  const saved = (await state()).zoom.position;
+  await page.click("#save3");
+  await until("#save3 to complete", replyShows(/82 01 04 3f 01 03 ff\n200 A0 41 FF \| A0 51 FF/), 3000);
+  await page.locator("#zoomPosition").fill("12000");
+  await until("the zoom position to complete", replyShows(/82 01 04 47 02 0e 0e 00 ff\n200 A0 41 FF \| A0 51 FF/), 3000);
+  await untilState("the zoom to leave the preset", (s) => s.zoom.moving === 0 && s.zoom.position !== saved, 10000);
+  await page.click("#recall3");
+  await untilState("the recall to bring the zoom back", (s) => s.zoom.moving === 0 && s.zoom.position === saved, 10000);
 
   // Keys the camera does not report show a dash; those it reports show their value (the zoom may
   // still be settling, so the page is given a few refreshes to catch up).
