@@ -125,8 +125,7 @@ try {
   await page.click("#recall3");
   await untilState("the recall to bring the zoom back", (s) => s.zoom.moving === 0 && s.zoom.position === saved, 10000);
 
-  // Keys the camera does not report show a dash; those it reports show their value (the zoom may
-  // still be settling, so the page is given a few refreshes to catch up).
+  // Keys the camera does not report show a dash; those it reports show their value.
   const shown = async () => {
     const latest = await state();
     for (const [selector, value] of [["#zoom", latest.zoom?.position], ["#power", latest.camera?.power]])

@@ -1,7 +1,7 @@
 // Audio from the simulated block to the NDI send call: the tone recovered from the sent frames at
 // every rate, continuous in samples and timecodes, a rate change while running, the sender's queue
-// bound and the shutdown without audio. The entry's order and the HTTP rate change are run by the
-// audio end-to-end tests, the rate table and the ring's edges by audio_capture_test.
+// bound and the shutdown without audio. The entry's order is run by the NDI end-to-end test, the
+// rate table's and the ring's edges by the unit tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
