@@ -44,10 +44,10 @@ public:
         std::shared_ptr<platform::Platform> platform = platform::installed(), ViscaPorts ports = {});
     ~ptz() override;
     ptz(const ptz&) = delete;
+    ptz& operator=(const ptz&) = delete;
     // Wakes every thread's waits (the front-ends', the queue's command in progress, the head's,
     // the zoom's) without waiting for any; the destructor joins them.
     void requestStop();
-    ptz& operator=(const ptz&) = delete;
 
     // ViscaTarget
     void pushCommand(const PtzCommand& command) override;
