@@ -46,7 +46,7 @@ size_t at(const std::string& text, const char* what) { return text.find(what); }
 // and the entry's order: audio created after the sender and stopped before it.
 TEST(NdiE2e, AnnouncesPtzTakesReceiverMetadataAndTallySendsAudioAndStopsItBeforeTheSender) {
     SimProcess sim({"-X", "-p", "-p"}, {{"PTZCAM_ROOT", ""}, {"PTZCAM_IFACE", "lo"}, {"PTZSIM_AUDIO_RATE", "44100"}, {"PTZSIM_SPEED", "50"}});
-    json s = sim.await([](json& j) { return j.contains("ptz") && j["ptz"]["limit_state"] == 1 && j["ptz"]["zoom_ready"] == 1; }, 30s);
+    json s = sim.await([](json& j) { return j.contains("ptz") && j["ptz"]["limit_state"] == 1 && j["ptz"]["zoom_ready"] == 1; }, 90s);
     EXPECT_EQ(s["ndi"]["sender"], "PTZ");
     EXPECT_EQ(s["ndi"]["connection_metadata"],
               json::array({"<ndi_capabilities ntk_ptz=\"true\" web_control=\"http://127.0.0.1\"/>"}));
@@ -63,10 +63,10 @@ TEST(NdiE2e, AnnouncesPtzTakesReceiverMetadataAndTallySendsAudioAndStopsItBefore
     EXPECT_EQ(s["ptz"]["last_ndi_command"], json({{"code", 0x100}, {"arg1_milli", 1000}, {"arg2_milli", 0}}));
     for (const char* frame : {"<ntk_ptz_pan_tilt_speed/>", "<ntk_ptz_zoom zoom=\"1\"/>"})
         EXPECT_EQ(sim.post("/ndi/metadata", frame), 200);
-    sim.await([](json& j) { return j["zoom"]["moving"] == 0 && std::abs(j["zoom"]["position"].get<int>() - j["ptz"]["zoom_max"].get<int>()) < 40; });
+    sim.await([](json& j) { return j["zoom"]["moving"] == 0 && std::abs(j["zoom"]["position"].get<int>() - j["ptz"]["zoom_max"].get<int>()) < 40; }, 30s);
     EXPECT_EQ(sim.post("/ndi/metadata", "<ntk_ptz_recall_preset index=\"2\"/>"), 200);
     s = sim.await([&](json& j) { return j["pan"]["vactual"] == 0 && std::abs(j["pan"]["xactual"].get<int>() - pan) < 512
-                                        && j["zoom"]["position"] == zoom; }, 15s);
+                                        && j["zoom"]["position"] == zoom; }, 30s);
     EXPECT_EQ(s["ndi"]["metadata"]["outstanding"], 0);
 
     s = sim.await([](json& j) { return j["ndi"]["audio_frames"].get<uint64_t>() >= 5 && j["audio"].value("rate", 0) == 44100; });
