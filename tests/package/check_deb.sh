@@ -32,7 +32,7 @@ for line in ExecStart=/usr/bin/ptzcam After=network-online.target StandardInput=
     Restart=on-failure LimitRTPRIO=infinity WantedBy=multi-user.target; do
     grep -qx "$line" "$unit" || fail "unit lacks $line"
 done
-# The unpacked binary runs: its version text, under a device root of its own.
+# The installed binary runs: its version text, under a device root of its own.
 mkdir -p "$scratch/device/root/server"
 version=$(PTZCAM_ROOT="$scratch/device" $run "$scratch/root/usr/bin/ptzcam" -v) || fail "ptzcam -v"
 echo "$version" | grep -q "^v$(dpkg-deb -f "$deb" Version)_" || fail "version text: $version"
